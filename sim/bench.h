@@ -1,0 +1,67 @@
+// A simulated bench: which devices sit on the bus and which faults the adapter shows. It is read
+// from environment variables that only the simulator looks at:
+//
+//   FTSIM_DEVICES       comma-separated devices, each kind[@number][:option=value]...; "none" for
+//                       an empty bus. Default: "eeprom".
+//                         eeprom[:write-us=N]   24C16 at 1010xxx, write cycle N us (default 5000)
+//   FTSIM_EEPROM_IMAGE  2,048-byte image file of the EEPROM: loaded when it exists, saved after
+//                       every write
+//   FTSIM_FAULTS        comma-separated: no-adapter, baud-refused, bitmode-refused,
+//                       sda-stuck-high, sda-stuck-low, read-fail-from=N, write-fail-from=N,
+//                       eeprom-stops-ack (the EEPROM never acknowledges again once it has taken
+//                       a data byte)
+//   FTSIM_LOG           file that receives one line per adapter call ("-" for standard error)
+//   FTSIM_CALL_DELAY_US real time each adapter call takes, to watch a run at a human pace
+//
+// A setting that cannot be parsed is an error: the adapter then refuses to open.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "i2c_target.h"
+#include "pin_bus.h"
+
+namespace sim {
+
+struct DeviceSpec {
+  std::string kind;
+  std::optional<int> number;                                 // the part after '@'
+  std::vector<std::pair<std::string, std::string>> options;  // value empty for a bare flag
+};
+
+struct Faults {
+  bool no_adapter = false;
+  bool baud_refused = false;
+  bool bit_mode_refused = false;
+  SdaDriveFault sda_drive = SdaDriveFault::kNone;
+  std::uint64_t read_fail_from = 0;   // 1-based pin-read call number; 0 = never
+  std::uint64_t write_fail_from = 0;  // 1-based write call number; 0 = never
+  bool eeprom_stops_ack = false;
+};
+
+struct BenchConfig {
+  std::vector<DeviceSpec> devices;
+  Faults faults;
+  std::string eeprom_image;
+  std::string log_path;
+  std::uint32_t call_delay_us = 0;
+};
+
+// Looks up one environment variable; nullopt when it is not set.
+using EnvLookup = std::function<std::optional<std::string>(const char* name)>;
+
+std::optional<BenchConfig> parse_bench_config(const EnvLookup& env, std::string& error);
+
+// Builds the bus a configuration describes, devices included.
+std::unique_ptr<PinBus> build_bus(const BenchConfig& config, std::string& error);
+
+// Parses a whole unsigned decimal number; nullopt on anything else.
+std::optional<std::uint64_t> parse_unsigned(std::string_view text);
+
+}  // namespace sim

@@ -1,0 +1,133 @@
+#include "eeprom_model.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "bench.h"
+#include "host.h"
+
+namespace sim {
+
+namespace {
+constexpr std::uint8_t kDeviceTypeMask = 0xF0;
+constexpr std::uint8_t kDeviceType = 0xA0;  // 1010 xxx x
+constexpr std::uint16_t kAddressMask = 0x7FF;
+constexpr std::uint16_t kPageMask = 0x0F;
+}  // namespace
+
+EepromModel::EepromModel(const Options& options, const Memory& content)
+    : options_(options), memory_(content) {}
+
+void EepromModel::on_start(SimTime) {
+  // A new start before the stop abandons a write in progress.
+  page_latch_ = {};
+  latched_ = false;
+  word_address_next_ = false;
+}
+
+bool EepromModel::on_address(std::uint8_t address_byte, SimTime now) {
+  if ((address_byte & kDeviceTypeMask) != kDeviceType || dead_ || busy(now)) return false;
+  const auto block = static_cast<std::uint16_t>((address_byte >> 1) & 0x07);
+  if ((address_byte & 0x01) != 0) {
+    pointer_ = static_cast<std::uint16_t>((block << 8) | (pointer_ & 0xFF));
+  } else {
+    pointer_ = static_cast<std::uint16_t>(block << 8);
+    word_address_next_ = true;
+  }
+  return true;
+}
+
+bool EepromModel::on_byte_written(std::uint8_t byte, SimTime) {
+  if (word_address_next_) {
+    pointer_ = static_cast<std::uint16_t>((pointer_ & 0x700) | byte);
+    word_address_next_ = false;
+    return true;
+  }
+  page_latch_[pointer_ & kPageMask] = byte;
+  latched_ = true;
+  pointer_ = static_cast<std::uint16_t>((pointer_ & ~kPageMask) | ((pointer_ + 1) & kPageMask));
+  if (options_.stops_acknowledging) dead_ = true;
+  return true;
+}
+
+std::uint8_t EepromModel::on_byte_wanted(SimTime) {
+  const std::uint8_t value = memory_[pointer_];
+  pointer_ = static_cast<std::uint16_t>((pointer_ + 1) & kAddressMask);
+  return value;
+}
+
+void EepromModel::on_stop(SimTime now) {
+  word_address_next_ = false;
+  if (!latched_) return;
+  // The latched bytes belong to the page the counter points into.
+  const std::size_t page = pointer_ & ~kPageMask & kAddressMask;
+  for (std::size_t i = 0; i < kPageSize; ++i) {
+    if (page_latch_[i]) memory_[page + i] = *page_latch_[i];
+  }
+  page_latch_ = {};
+  latched_ = false;
+  busy_until_ = now + options_.write_cycle;
+  if (!options_.image_path.empty() &&
+      !host::replace_file_atomically(options_.image_path, memory_)) {
+    std::fprintf(stderr, "ftd2xx simulator: cannot save the EEPROM image to %s\n",
+                 options_.image_path.c_str());
+  }
+}
+
+std::optional<EepromModel::Memory> load_eeprom_image(const std::string& path, std::string& error) {
+  EepromModel::Memory memory;
+  memory.fill(0xFF);
+  std::error_code missing;
+  if (!std::filesystem::exists(path, missing)) return memory;  // blank, saved on its first write
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = "cannot read the EEPROM image " + path;
+    return std::nullopt;
+  }
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
+                                std::istreambuf_iterator<char>()};
+  if (bytes.size() != memory.size()) {
+    error = "EEPROM image " + path + " holds " + std::to_string(bytes.size()) + " bytes, not " +
+            std::to_string(memory.size());
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<std::uint8_t>(bytes[i]);
+  return memory;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+std::unique_ptr<I2cDevice> make_eeprom(const DeviceSpec& spec, const BenchConfig& config,
+                                       std::string& error) {
+  if (spec.number) {
+    error = "eeprom takes no @number: a 24C16 answers at all eight block addresses";
+    return nullptr;
+  }
+  EepromModel::Options options;
+  options.image_path = config.eeprom_image;
+  options.stops_acknowledging = config.faults.eeprom_stops_ack;
+  for (const auto& [key, value] : spec.options) {
+    if (key == "write-us") {
+      const auto microseconds = parse_unsigned(value);
+      if (!microseconds || *microseconds > 10'000'000) {
+        error = "eeprom write-us wants a whole number of microseconds up to 10000000, not '" +
+                value + "'";
+        return nullptr;
+      }
+      options.write_cycle = *microseconds * 1'000'000;
+    } else {
+      error = "eeprom has no option '" + key + "'";
+      return nullptr;
+    }
+  }
+  const auto content = load_eeprom_image(config.eeprom_image, error);
+  if (!content) return nullptr;
+  return std::make_unique<EepromModel>(options, *content);
+}
+
+}  // namespace sim
