@@ -14,11 +14,11 @@
 namespace trace {
 
 struct AdapterCall {
-  std::string entry;                 // "FT_Write", "FT_GetBitMode", ...
-  std::vector<std::uint8_t> bytes;   // FT_Write: the pin-state bytes; FT_SetBitMode: mask, mode
-  std::string argument;              // FT_Open, FT_SetBaudRate: the argument as logged
+  std::string entry;                // "FT_Write", "FT_GetBitMode", ...
+  std::vector<std::uint8_t> bytes;  // FT_Write: the pin-state bytes; FT_SetBitMode: mask, mode
+  std::string argument;             // FT_Open, FT_SetBaudRate: the argument as logged
   unsigned long status = 0;
-  int pins = -1;                     // FT_GetBitMode: the byte read, -1 when the read failed
+  int pins = -1;  // FT_GetBitMode: the byte read, -1 when the read failed
 };
 
 // Parses a call log; summary lines (starting with '#') are skipped.

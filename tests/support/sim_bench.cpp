@@ -10,15 +10,15 @@
 
 namespace {
 
-constexpr const char* kSimVariables[] = {"FTSIM_DEVICES", "FTSIM_FAULTS",        "FTSIM_LOG",
-                                         "FTSIM_EEPROM_IMAGE", "FTSIM_CALL_DELAY_US",
-                                         "FTSIM_TRACE"};
+constexpr const char* kSimVariables[] = {"FTSIM_DEVICES",       "FTSIM_FAULTS",
+                                         "FTSIM_LOG",           "FTSIM_EEPROM_IMAGE",
+                                         "FTSIM_CALL_DELAY_US", "FTSIM_TRACE"};
 
 std::string fresh_log_path() {
   static int counter = 0;
   const auto directory = std::filesystem::temp_directory_path();
-  return (directory / ("ftsim-test-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(++counter) + ".log"))
+  return (directory /
+          ("ftsim-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".log"))
       .string();
 }
 
@@ -36,7 +36,9 @@ SimBench::~SimBench() {
   std::filesystem::remove(log_path_, ignored);
 }
 
-void SimBench::mark() { mark_ = trace::read_call_log(log_path_).size(); }
+void SimBench::mark() {
+  mark_ = trace::read_call_log(log_path_).size();
+}
 
 std::vector<trace::AdapterCall> SimBench::calls() const {
   auto all = trace::read_call_log(log_path_);
