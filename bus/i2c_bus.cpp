@@ -2,16 +2,14 @@
 // Between transactions the bus rests at SCL low, SDA released (0x02).
 #include "i2c_bus.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <span>
 
 #include "adapter_api.h"
 #include "adapter_library.h"
 
 namespace {
-
-using Steps = std::span<const std::uint8_t>;
 
 // Waveform steps, named for what they are on the wire.
 constexpr std::uint8_t kRest = 0x02;  // SCL low, SDA released
@@ -52,16 +50,16 @@ bool resolve(void* library, const char* name, Fn& entry) {
   return entry != nullptr;
 }
 
-FT_STATUS write_steps(Steps steps) {
-  // The driver takes a mutable buffer; it only reads it. Every primitive is at most 24 steps.
-  std::array<std::uint8_t, 24> buffer{};
-  for (std::size_t i = 0; i < steps.size(); ++i) buffer[i] = steps[i];
+// Hands all steps to the adapter in one write. Taken by value: the driver's buffer parameter is
+// not const, although it only reads it.
+template <std::size_t N>
+FT_STATUS write_steps(std::array<std::uint8_t, N> steps) {
   std::uint32_t written = 0;
-  return g_adapter.write(g_device, buffer.data(), static_cast<std::uint32_t>(steps.size()),
-                         &written);
+  return g_adapter.write(g_device, steps.data(), static_cast<std::uint32_t>(N), &written);
 }
 
-int write_primitive(Steps steps) {
+template <std::size_t N>
+int write_primitive(const std::array<std::uint8_t, N>& steps) {
   if (!g_ready) return kNotReady;
   return static_cast<int>(write_steps(steps));
 }
@@ -76,7 +74,7 @@ int sample_sda() {
 }
 
 // Writes one line-check byte and reports whether the SDA drive pin reads back the same level.
-bool sda_drive_follows(Steps check) {
+bool sda_drive_follows(const std::array<std::uint8_t, 1>& check) {
   if (write_steps(check) != FT_OK) return false;
   std::uint8_t pins = 0;
   if (g_adapter.get_bit_mode(g_device, &pins) != FT_OK) return false;
@@ -120,10 +118,10 @@ int I2C_Stop() {
 // assert: SCL low. Leaves SCL low, SDA at the last bit sent.
 int I2C_WriteByte(int value) {
   std::array<std::uint8_t, 24> steps{};
-  for (int i = 0; i < 8; ++i) {
-    const auto& bit = ((value >> (7 - i)) & 1) != 0 ? kBitOne : kBitZero;
-    for (int j = 0; j < 3; ++j)
-      steps[static_cast<std::size_t>(3 * i + j)] = bit[static_cast<std::size_t>(j)];
+  auto next = steps.begin();
+  for (int bit = 7; bit >= 0; --bit) {
+    const auto& wave = ((value >> bit) & 1) != 0 ? kBitOne : kBitZero;
+    next = std::copy(wave.begin(), wave.end(), next);
   }
   return write_primitive(steps);
 }
