@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "clock_model.h"
 #include "eeprom_model.h"
 
 namespace sim {
@@ -20,6 +21,7 @@ struct DeviceKind {
 // Every device model the bench can place on the bus.
 constexpr std::array kDeviceKinds{
     DeviceKind{"eeprom", make_eeprom},
+    DeviceKind{"clock", make_clock},
 };
 
 std::vector<std::string_view> split(std::string_view text, char separator) {

@@ -4,6 +4,12 @@
 //   FTSIM_DEVICES       comma-separated devices, each kind[@number][:option=value]...; "none" for
 //                       an empty bus. Default: "eeprom".
 //                         eeprom[:write-us=N]   24C16 at 1010xxx, write cycle N us (default 5000)
+//                         clock[@A0][:nack-from=N]
+//                                               PCF8583-style clock at 1010 00 A0 (A0 0 or 1,
+//                                               default 0); it shares 0xA0/0xA2 with the 24C16,
+//                                               so put one or the other there. nack-from: the
+//                                               N-th byte sent to it and all later ones are not
+//                                               acknowledged
 //   FTSIM_EEPROM_IMAGE  2,048-byte image file of the EEPROM: loaded when it exists, saved after
 //                       every write
 //   FTSIM_FAULTS        comma-separated: no-adapter, baud-refused, bitmode-refused,
