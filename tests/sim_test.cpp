@@ -747,7 +747,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(Unknown, SimBadSetting,
                          testing::Values(BadSetting{"FTSIM_DEVICES", "thermometer"},
-                                         BadSetting{"FTSIM_DEVICES", "eeprom,clock"},
+                                         BadSetting{"FTSIM_DEVICES", "eeprom,toaster"},
                                          BadSetting{"FTSIM_DEVICES", "eeprom:speed=3"},
                                          BadSetting{"FTSIM_DEVICES", "eeprom:write-us=fast"},
                                          BadSetting{"FTSIM_DEVICES", "eeprom:write-us=10000001"},
