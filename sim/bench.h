@@ -12,6 +12,9 @@
 //                       a data byte)
 //   FTSIM_LOG           file that receives one line per adapter call ("-" for standard error)
 //   FTSIM_CALL_DELAY_US real time each adapter call takes, to watch a run at a human pace
+//   FTSIM_TRACE         Value Change Dump file (.vcd) that receives a waveform trace of the bus:
+//                       scl, sda (the line), sda_master and sda_<device> (who pulls SDA low),
+//                       time in ps, one step per pin-state byte; complete when the process ends
 //
 // A setting that cannot be parsed is an error: the adapter then refuses to open.
 #pragma once
@@ -50,6 +53,7 @@ struct BenchConfig {
   Faults faults;
   std::string eeprom_image;
   std::string log_path;
+  std::string trace_path;
   std::uint32_t call_delay_us = 0;
 };
 
