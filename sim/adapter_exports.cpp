@@ -218,6 +218,9 @@ SIM_EXPORT FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* bytes, std::uint32_
       status = kIoError;
     } else {
       for (const auto step : steps) adapter->bus->step(step);
+      // Every finished transaction reaches the file at once: a run that waits for a key, or
+      // dies, still leaves a trace up to its last stop condition.
+      if (adapter->trace) adapter->trace->flush_after_stop();
       if (written != nullptr) *written = count;
     }
   }

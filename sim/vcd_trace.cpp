@@ -68,6 +68,12 @@ VcdTrace::~VcdTrace() {
   }
 }
 
+void VcdTrace::flush_after_stop() {
+  if (!stop_seen_) return;
+  stop_seen_ = false;
+  std::fflush(file_);
+}
+
 void VcdTrace::write_header() {
   header_written_ = true;
   std::fprintf(file_,
@@ -106,6 +112,7 @@ void VcdTrace::on_step(SimTime now, bool scl, bool sda_line, bool master_sda_rel
     return;
   }
   if (now_ == last_) return;
+  if (now_[0] != 0 && last_[0] != 0 && now_[1] != 0 && last_[1] == 0) stop_seen_ = true;
   std::fprintf(file_, "#%" PRIu64 "\n", static_cast<std::uint64_t>(now));
   for (std::size_t i = 0; i < now_.size(); ++i) {
     if (now_[i] != last_[i]) write_value(i, now_[i] != 0);

@@ -34,6 +34,10 @@ class VcdTrace : public StepObserver {
   void on_step(SimTime now, bool scl, bool sda_line, bool master_sda_released,
                std::span<const std::uint8_t> device_sda_released) override;
 
+  // Hands what is written so far to the file when a stop condition has gone by since the last
+  // time: once per transaction, not once per step.
+  void flush_after_stop();
+
   // The signal names in the order the dump declares them: scl, sda, sda_master, then devices.
   const std::vector<std::string>& signal_names() const { return names_; }
 
@@ -50,6 +54,7 @@ class VcdTrace : public StepObserver {
   std::vector<std::uint8_t> last_;  // the value written last; 0xFF before the first step
   std::vector<std::uint8_t> now_;   // this step's values
   bool header_written_ = false;
+  bool stop_seen_ = false;  // a stop condition not yet flushed
   std::vector<char> buffer_;
 };
 

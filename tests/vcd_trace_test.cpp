@@ -79,6 +79,31 @@ TEST(VcdTrace, WritesOnlyChangesAtTheStepsExactTimeAndNamesEveryDevice) {
   std::remove(path.c_str());
 }
 
+TEST(VcdTrace, ATransactionReachesTheFileAtItsStopConditionNotBefore) {
+  sim::PinBus bus;
+  bus.set_baud_rate(57'600);
+  bus.set_bit_mode(0x03, 0x01);
+  const std::string path = temp_path("flush.vcd");
+  std::string error;
+  auto trace = sim::VcdTrace::create(path, bus, error);
+  ASSERT_NE(trace, nullptr) << error;
+  bus.set_observer(trace.get());
+  auto apply = [&bus, &trace](std::initializer_list<std::uint8_t> steps) {
+    for (const auto pins : steps) bus.step(pins);
+    trace->flush_after_stop();
+  };
+  apply({0x02, 0x03, 0x01, 0x00});  // start condition
+  EXPECT_EQ(read_file(path), "");
+  apply({0x00, 0x01, 0x03, 0x02});  // stop condition
+  const std::string at_stop = read_file(path);
+  EXPECT_TRUE(at_stop.ends_with("#6510414\n1\"\n1#\n#7595483\n0!\n")) << at_stop;
+  apply({0x02, 0x03, 0x01, 0x00});  // the next start waits for its stop
+  EXPECT_EQ(read_file(path), at_stop);
+  bus.set_observer(nullptr);
+  trace.reset();
+  std::remove(path.c_str());
+}
+
 TEST(VcdTrace, ATraceWithoutStepsIsStillAWholeHeader) {
   sim::PinBus bus;
   bus.add_device(std::make_unique<Silent>("thermo"));
