@@ -101,11 +101,10 @@ struct Adapter {
   std::unique_ptr<sim::VcdTrace> trace;  // null unless traced: an untraced bus has no observer
 };
 
+CallLog g_log;
 // The adapter, its bus and its trace live until the next FT_Open or the end of the process: the
 // program never closes the adapter nor unloads the library, so the trace is completed by this
 // object's destructor when the process exits.
-
-CallLog g_log;
 std::unique_ptr<Adapter> g_adapter;
 
 std::string hex_bytes(std::span<const std::uint8_t> bytes) {
