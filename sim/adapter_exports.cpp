@@ -5,7 +5,9 @@
 //   <call number> <entry point> <arguments> : <status> [<pin byte read>]
 //
 // with pin-state bytes in hex, for example "12 FT_Write 02 03 : 0" and "13 FT_GetBitMode : 0 fe".
-// A summary line starting with '#' follows when the process ends.
+// A summary line starting with '#' follows when the process ends. When FTSIM_TRACE names a file,
+// the adapter also writes a waveform trace of the bus there (vcd_trace.h), completed when the
+// process ends.
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include "bench.h"
 #include "host.h"
 #include "pin_bus.h"
+#include "vcd_trace.h"
 
 #if defined(_WIN32)
 #define SIM_EXPORT  // exported under their plain names through the module definition file
@@ -95,9 +98,13 @@ class CallLog {
 struct Adapter {
   sim::BenchConfig config;
   std::unique_ptr<sim::PinBus> bus;
+  std::unique_ptr<sim::VcdTrace> trace;  // null unless traced: an untraced bus has no observer
 };
 
 CallLog g_log;
+// The adapter, its bus and its trace live until the next FT_Open or the end of the process: the
+// program never closes the adapter nor unloads the library, so the trace is completed by this
+// object's destructor when the process exits.
 std::unique_ptr<Adapter> g_adapter;
 
 std::string hex_bytes(std::span<const std::uint8_t> bytes) {
@@ -148,7 +155,14 @@ SIM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
   if (index != 0 || config->faults.no_adapter) return fail(kDeviceNotFound);
   auto bus = sim::build_bus(*config, error);
   if (!bus) return fail(kInvalidParameter);
-  g_adapter = std::make_unique<Adapter>(Adapter{std::move(*config), std::move(bus)});
+  std::unique_ptr<sim::VcdTrace> trace;
+  if (!config->trace_path.empty()) {
+    trace = sim::VcdTrace::create(config->trace_path, *bus, error);
+    if (!trace) return fail(kInvalidParameter);
+    bus->set_observer(trace.get());
+  }
+  g_adapter =
+      std::make_unique<Adapter>(Adapter{std::move(*config), std::move(bus), std::move(trace)});
   *handle = g_adapter.get();
   g_log.line(kOpen, arguments, FT_OK);
   return FT_OK;
@@ -203,6 +217,9 @@ SIM_EXPORT FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* bytes, std::uint32_
       status = kIoError;
     } else {
       for (const auto step : steps) adapter->bus->step(step);
+      // Every finished transaction reaches the file at once: a run that waits for a key, or
+      // dies, still leaves a trace up to its last stop condition.
+      if (adapter->trace) adapter->trace->flush_after_stop();
       if (written != nullptr) *written = count;
     }
   }

@@ -152,6 +152,7 @@ std::optional<BenchConfig> parse_bench_config(const EnvLookup& env, std::string&
   }
   if (const auto image = env("FTSIM_EEPROM_IMAGE")) config.eeprom_image = *image;
   if (const auto log = env("FTSIM_LOG")) config.log_path = *log;
+  if (const auto trace = env("FTSIM_TRACE")) config.trace_path = *trace;
   if (const auto delay = env("FTSIM_CALL_DELAY_US")) {
     const auto microseconds = parse_unsigned(*delay);
     if (!microseconds || *microseconds > 1'000'000) {

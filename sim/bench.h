@@ -18,8 +18,13 @@
 //                       a data byte)
 //   FTSIM_LOG           file that receives one line per adapter call ("-" for standard error)
 //   FTSIM_CALL_DELAY_US real time each adapter call takes, to watch a run at a human pace
+//   FTSIM_TRACE         Value Change Dump file (.vcd) that receives a waveform trace of the bus:
+//                       scl, sda (the line), sda_master and sda_<device> (who pulls SDA low),
+//                       time in ps, one step per pin-state byte; each transaction is flushed at
+//                       its stop condition and the file is complete when the process ends
 //
-// A setting that cannot be parsed is an error: the adapter then refuses to open.
+// A setting that cannot be parsed, or a trace file that cannot be made, is an error: the adapter
+// then refuses to open.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +61,7 @@ struct BenchConfig {
   Faults faults;
   std::string eeprom_image;
   std::string log_path;
+  std::string trace_path;
   std::uint32_t call_delay_us = 0;
 };
 
