@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "eeprom_model.h"
+#include "thermo_model.h"
 
 namespace sim {
 
@@ -20,6 +21,7 @@ struct DeviceKind {
 // Every device model the bench can place on the bus.
 constexpr std::array kDeviceKinds{
     DeviceKind{"eeprom", make_eeprom},
+    DeviceKind{"thermo", make_thermo},
 };
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
