@@ -85,8 +85,8 @@ ThermoModel::ThermoModel(const Options& options)
 }
 
 bool ThermoModel::acknowledge() {
-  if (options_.stops_ack_after && acknowledged_ >= *options_.stops_ack_after) return false;
-  ++acknowledged_;
+  if (options_.nack_from != 0 && bytes_taken_ + 1 >= options_.nack_from) return false;
+  ++bytes_taken_;
   return true;
 }
 
@@ -220,12 +220,13 @@ std::unique_ptr<I2cDevice> make_thermo(const DeviceSpec& spec, const BenchConfig
         return nullptr;
       }
       options.counter = static_cast<int>(number);
-    } else if (key == "stops-ack-after") {
-      if (!parse_number_option(value, std::numeric_limits<std::uint64_t>::max(), number)) {
-        error = "thermo stops-ack-after wants a number of bytes, not '" + value + "'";
+    } else if (key == "nack-from") {
+      if (!parse_number_option(value, std::numeric_limits<std::uint64_t>::max(), number) ||
+          number == 0) {
+        error = "thermo nack-from wants a byte number from 1 up, not '" + value + "'";
         return nullptr;
       }
-      options.stops_ack_after = number;
+      options.nack_from = number;
     } else if (key == "pol" && value.empty()) {
       options.polarity = true;
     } else if (key == "one-shot" && value.empty()) {

@@ -193,7 +193,7 @@ TEST(ThermoNotAcknowledged, EveryStepEndsWithStopAndResultOne) {
     }
     for (int n = 0; n <= device_acks; ++n) {
       SCOPED_TRACE(std::string(c.name) + ", acknowledges " + std::to_string(n) + " bytes");
-      auto bench = thermo_bench("thermo@1:stops-ack-after=" + std::to_string(n));
+      auto bench = thermo_bench("thermo@1:nack-from=" + std::to_string(n + 1));
       ASSERT_EQ(bench.init_result(), 0);
       bench.mark();
       int out = kUntouched;
@@ -354,9 +354,9 @@ TEST(ThermoMeasurement, ContinuousConversionsRunUntilStopConvert) {
 }
 
 TEST(ThermoBench, BadThermometerSettingsKeepTheAdapterClosed) {
-  for (const char* devices :
-       {"thermo@8", "thermo:temp=125.5", "thermo:temp=-56", "thermo:temp=", "thermo:conv-us=0",
-        "thermo:slope=256", "thermo:counter=-1", "thermo:one-shot=1", "thermo:colour=red"}) {
+  for (const char* devices : {"thermo@8", "thermo:temp=125.5", "thermo:temp=-56", "thermo:temp=",
+                              "thermo:conv-us=0", "thermo:slope=256", "thermo:counter=-1",
+                              "thermo:one-shot=1", "thermo:nack-from=0", "thermo:colour=red"}) {
     SCOPED_TRACE(devices);
     auto bench = thermo_bench(devices);
     EXPECT_EQ(bench.init_result(), 1);
