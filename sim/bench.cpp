@@ -6,6 +6,7 @@
 
 #include "clock_model.h"
 #include "eeprom_model.h"
+#include "thermo_model.h"
 
 namespace sim {
 
@@ -22,6 +23,7 @@ struct DeviceKind {
 constexpr std::array kDeviceKinds{
     DeviceKind{"eeprom", make_eeprom},
     DeviceKind{"clock", make_clock},
+    DeviceKind{"thermo", make_thermo},
 };
 
 std::vector<std::string_view> split(std::string_view text, char separator) {

@@ -10,6 +10,16 @@
 //                                               so put one or the other there. nack-from: the
 //                                               N-th byte sent to it and all later ones are not
 //                                               acknowledged
+//                         thermo[@N][:temp=DEG][:conv-us=N][:slope=N][:counter=N][:pol]
+//                               [:one-shot][:nack-from=N]
+//                               DS1621-style thermometer at 1001 A2A1A0 = N (0..7, default 0):
+//                               temperature DEG degrees Celsius (-55..125, default 25),
+//                               conversion N us (default 750000), slope counts per degree
+//                               (0..255, default 80), counter register fixed at N instead of
+//                               following the temperature, power-up configuration bits polarity
+//                               and one-shot (default both 0); nack-from: the N-th byte sent
+//                               to it (its address byte is byte 1) and every later one are not
+//                               acknowledged
 //   FTSIM_EEPROM_IMAGE  2,048-byte image file of the EEPROM: loaded when it exists, saved after
 //                       every write
 //   FTSIM_FAULTS        comma-separated: no-adapter, baud-refused, bitmode-refused,
