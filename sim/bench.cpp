@@ -178,9 +178,23 @@ std::unique_ptr<PinBus> build_bus(const BenchConfig& config, std::string& error)
       error = "unknown device '" + spec.kind + "' in FTSIM_DEVICES";
       return nullptr;
     }
-    auto device = kind->make(spec, config, error);
+    // Every kind of device can be given the fault nack-from=N; the device model never sees it.
+    DeviceSpec model_spec = spec;
+    std::uint64_t nack_from = 0;
+    std::erase_if(model_spec.options,
+                  [&](const auto& option) { return option.first == "nack-from"; });
+    for (const auto& [key, value] : spec.options) {
+      if (key != "nack-from") continue;
+      const auto number = parse_unsigned(value);
+      if (!number || *number == 0) {
+        error = spec.kind + " nack-from wants a byte number from 1 up, not '" + value + "'";
+        return nullptr;
+      }
+      nack_from = *number;
+    }
+    auto device = kind->make(model_spec, config, error);
     if (!device) return nullptr;
-    bus->add_device(std::move(device));
+    bus->add_device(std::move(device), nack_from);
   }
   return bus;
 }

@@ -4,22 +4,20 @@
 //   FTSIM_DEVICES       comma-separated devices, each kind[@number][:option=value]...; "none" for
 //                       an empty bus. Default: "eeprom".
 //                         eeprom[:write-us=N]   24C16 at 1010xxx, write cycle N us (default 5000)
-//                         clock[@A0][:nack-from=N]
-//                                               PCF8583-style clock at 1010 00 A0 (A0 0 or 1,
+//                         clock[@A0]            PCF8583-style clock at 1010 00 A0 (A0 0 or 1,
 //                                               default 0); it shares 0xA0/0xA2 with the 24C16,
-//                                               so put one or the other there. nack-from: the
-//                                               N-th byte sent to it and all later ones are not
-//                                               acknowledged
+//                                               so put one or the other there
 //                         thermo[@N][:temp=DEG][:conv-us=N][:slope=N][:counter=N][:pol]
-//                               [:one-shot][:nack-from=N]
+//                               [:one-shot]
 //                               DS1621-style thermometer at 1001 A2A1A0 = N (0..7, default 0):
 //                               temperature DEG degrees Celsius (-55..125, default 25),
 //                               conversion N us (default 750000), slope counts per degree
 //                               (0..255, default 80), counter register fixed at N instead of
 //                               following the temperature, power-up configuration bits polarity
-//                               and one-shot (default both 0); nack-from: the N-th byte sent
-//                               to it (its address byte is byte 1) and every later one are not
-//                               acknowledged
+//                               and one-shot (default both 0)
+//                       Every device also takes the fault option nack-from=N: the N-th byte it
+//                       would acknowledge (its address byte is byte 1) and every later one are
+//                       refused, and not taken.
 //   FTSIM_EEPROM_IMAGE  2,048-byte image file of the EEPROM: loaded when it exists, saved after
 //                       every write
 //   FTSIM_FAULTS        comma-separated: no-adapter, baud-refused, bitmode-refused,

@@ -81,11 +81,6 @@ void ClockModel::advance(std::uint64_t hundredths) {
       (weekday << kWeekdayShift) | (registers_[kRegWeekdayMonth] & kMonthBits));
 }
 
-bool ClockModel::take_byte() {
-  ++bytes_taken_;
-  return options_.nack_from == 0 || bytes_taken_ < options_.nack_from;
-}
-
 void ClockModel::on_start(SimTime now) {
   catch_up(now);
   if (!in_transaction_) count_written_ = false;
@@ -96,13 +91,11 @@ void ClockModel::on_start(SimTime now) {
 bool ClockModel::on_address(std::uint8_t address_byte, SimTime) {
   const auto own = static_cast<std::uint8_t>(kDeviceType | (options_.device_select << 1));
   if ((address_byte & kAddressMask) != own) return false;
-  if (!take_byte()) return false;
   pointer_next_ = (address_byte & kReadBit) == 0;
   return true;
 }
 
 bool ClockModel::on_byte_written(std::uint8_t byte, SimTime) {
-  if (!take_byte()) return false;
   if (pointer_next_) {
     pointer_ = byte;
     pointer_next_ = false;
@@ -144,17 +137,8 @@ std::unique_ptr<I2cDevice> make_clock(const DeviceSpec& spec, const BenchConfig&
     options.device_select = *spec.number;
   }
   for (const auto& [key, value] : spec.options) {
-    if (key == "nack-from") {
-      const auto number = parse_unsigned(value);
-      if (!number || *number == 0) {
-        error = "clock nack-from wants a byte number from 1 up, not '" + value + "'";
-        return nullptr;
-      }
-      options.nack_from = *number;
-    } else {
-      error = "clock has no option '" + key + "'";
-      return nullptr;
-    }
+    error = "clock has no option '" + key + "'";
+    return nullptr;
   }
   return std::make_unique<ClockModel>(options);
 }

@@ -25,9 +25,6 @@ class ClockModel : public I2cDevice {
 
   struct Options {
     int device_select = 0;  // the A0 pin: 0 or 1
-    // Fault: the N-th byte the clock is sent (matching address bytes included, counted from the
-    // bench's start) and every later one is not acknowledged. 0 = never.
-    std::uint64_t nack_from = 0;
   };
 
   explicit ClockModel(const Options& options);
@@ -46,7 +43,6 @@ class ClockModel : public I2cDevice {
   bool counting() const;
   void catch_up(SimTime now);
   void advance(std::uint64_t hundredths);
-  bool take_byte();  // counts a byte sent to the clock; false once the fault says so
 
   Options options_;
   std::string name_;
@@ -56,7 +52,6 @@ class ClockModel : public I2cDevice {
   bool in_transaction_ = false;  // between a start and a stop: the count is held
   bool count_written_ = false;   // control or counter registers written in this transaction
   SimTime anchor_ = 0;           // simulated time not yet counted starts here
-  std::uint64_t bytes_taken_ = 0;
 };
 
 }  // namespace sim

@@ -38,7 +38,8 @@ void I2cTargetPort::on_scl_fall(SimTime now) {
   switch (state_) {
     case State::kAddress:
       if (bits_ < 8) return;
-      if (device_->on_address(shift_, now)) {
+      if (device_->on_address(shift_, now) && !fault_refuses_next()) {
+        ++acknowledged_;
         reading_ = (shift_ & 0x01) != 0;
         sda_released_ = false;
         state_ = State::kAckAddress;
@@ -58,7 +59,8 @@ void I2cTargetPort::on_scl_fall(SimTime now) {
       return;
     case State::kReceiving:
       if (bits_ < 8) return;
-      if (device_->on_byte_written(shift_, now)) {
+      if (!fault_refuses_next() && device_->on_byte_written(shift_, now)) {
+        ++acknowledged_;
         sda_released_ = false;
         state_ = State::kAckByte;
       } else {

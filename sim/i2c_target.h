@@ -36,7 +36,10 @@ class I2cDevice {
 
 class I2cTargetPort {
  public:
-  explicit I2cTargetPort(std::unique_ptr<I2cDevice> device) : device_(std::move(device)) {}
+  // `nack_from`, when not 0, is a fault: the device acknowledges no byte from the nack_from-th
+  // byte it would acknowledge on (its address bytes count) and takes none of them.
+  explicit I2cTargetPort(std::unique_ptr<I2cDevice> device, std::uint64_t nack_from = 0)
+      : device_(std::move(device)), nack_from_(nack_from) {}
 
   void on_start(SimTime now);
   void on_stop(SimTime now);
@@ -59,10 +62,13 @@ class I2cTargetPort {
     kMasterAck,     // ninth clock of a byte sent: the master acknowledges or not
   };
 
+  bool fault_refuses_next() const { return nack_from_ != 0 && acknowledged_ + 1 >= nack_from_; }
   void load_next_byte(SimTime now);
   void drive_current_bit();
 
   std::unique_ptr<I2cDevice> device_;
+  std::uint64_t nack_from_ = 0;
+  std::uint64_t acknowledged_ = 0;  // address and data bytes acknowledged so far
   State state_ = State::kIdle;
   bool sda_released_ = true;
   bool reading_ = false;       // the addressed transfer is a read

@@ -19,8 +19,8 @@ SimTime step_period_for(std::uint32_t baud_rate) {
 
 PinBus::PinBus() : step_period_(step_period_for(kDefaultBaudRate)) {}
 
-void PinBus::add_device(std::unique_ptr<I2cDevice> device) {
-  ports_.push_back(std::make_unique<I2cTargetPort>(std::move(device)));
+void PinBus::add_device(std::unique_ptr<I2cDevice> device, std::uint64_t nack_from) {
+  ports_.push_back(std::make_unique<I2cTargetPort>(std::move(device), nack_from));
   drive_snapshot_.push_back(1);
 }
 

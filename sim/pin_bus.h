@@ -35,7 +35,8 @@ class PinBus {
  public:
   PinBus();
 
-  void add_device(std::unique_ptr<I2cDevice> device);
+  // `nack_from`: see I2cTargetPort.
+  void add_device(std::unique_ptr<I2cDevice> device, std::uint64_t nack_from = 0);
   void set_observer(StepObserver* observer) { observer_ = observer; }
   void set_sda_drive_fault(SdaDriveFault fault) { sda_fault_ = fault; }
 

@@ -84,12 +84,6 @@ ThermoModel::ThermoModel(const Options& options)
                                          (options.one_shot ? kConfigOneShot : 0));
 }
 
-bool ThermoModel::acknowledge() {
-  if (options_.nack_from != 0 && bytes_taken_ + 1 >= options_.nack_from) return false;
-  ++bytes_taken_;
-  return true;
-}
-
 // Conversions are settled lazily: whenever the master looks, the conversions that have ended by
 // then have loaded the registers.
 void ThermoModel::catch_up(SimTime now) {
@@ -115,7 +109,7 @@ void ThermoModel::on_start(SimTime) {
 
 bool ThermoModel::on_address(std::uint8_t address_byte, SimTime now) {
   const auto own = static_cast<std::uint8_t>(kDeviceType | (options_.number << 1));
-  if ((address_byte & ~kReadBit) != own || !acknowledge()) return false;
+  if ((address_byte & ~kReadBit) != own) return false;
   if ((address_byte & kReadBit) == 0) {
     command_next_ = true;
     return true;
@@ -144,12 +138,11 @@ bool ThermoModel::on_address(std::uint8_t address_byte, SimTime now) {
 
 bool ThermoModel::on_byte_written(std::uint8_t byte, SimTime now) {
   if (config_next_) {
-    if (!acknowledge()) return false;
     config_next_ = false;
     mode_bits_ = byte & kConfigWritable;
     return true;
   }
-  if (!command_next_ || !known_command(byte) || !acknowledge()) return false;
+  if (!command_next_ || !known_command(byte)) return false;
   command_next_ = false;
   command_ = byte;
   catch_up(now);
@@ -220,13 +213,7 @@ std::unique_ptr<I2cDevice> make_thermo(const DeviceSpec& spec, const BenchConfig
         return nullptr;
       }
       options.counter = static_cast<int>(number);
-    } else if (key == "nack-from") {
-      if (!parse_number_option(value, std::numeric_limits<std::uint64_t>::max(), number) ||
-          number == 0) {
-        error = "thermo nack-from wants a byte number from 1 up, not '" + value + "'";
-        return nullptr;
-      }
-      options.nack_from = number;
+
     } else if (key == "pol" && value.empty()) {
       options.polarity = true;
     } else if (key == "one-shot" && value.empty()) {

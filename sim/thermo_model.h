@@ -32,8 +32,6 @@ class ThermoModel : public I2cDevice {
     std::optional<int> counter;            // fixes the counter register instead of deriving it
     bool polarity = false;                 // power-up configuration bits
     bool one_shot = false;
-    std::uint64_t nack_from = 0;  // byte number (address bytes count) from which it stops
-                                  // acknowledging; 0 = never
   };
 
   explicit ThermoModel(const Options& options);
@@ -53,7 +51,6 @@ class ThermoModel : public I2cDevice {
   };
 
  private:
-  bool acknowledge();
   void catch_up(SimTime now);
   std::uint8_t config() const;
 
@@ -70,7 +67,6 @@ class ThermoModel : public I2cDevice {
   bool config_next_ = false;       // the next byte written is the configuration
   std::vector<std::uint8_t> out_;  // bytes a read transfer sends, in order
   std::size_t out_index_ = 0;
-  std::uint64_t bytes_taken_ = 0;  // address and data bytes acknowledged so far
 };
 
 }  // namespace sim

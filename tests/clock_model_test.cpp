@@ -120,7 +120,7 @@ TEST_F(ClockModelTest, RegisterPointerAdvancesAndWraps) {
 }
 
 TEST(ClockModelAddress, AnswersOnlyItsOwnAddress) {
-  ClockModel clock1{ClockModel::Options{1, 0}};
+  ClockModel clock1{ClockModel::Options{1}};
   for (int byte = 0; byte < 256; ++byte) {
     const auto address = static_cast<std::uint8_t>(byte);
     clock1.on_start(0);

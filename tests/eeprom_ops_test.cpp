@@ -217,8 +217,17 @@ void PrintTo(const NackCase& c, std::ostream* out) {
 }
 
 // The bring-up reads the pins twice, so pin read 3 is the first acknowledge, 4 the second and 5
-// the third. A failed pin read counts as a released SDA line: not acknowledged.
+// the third. A failed pin read counts as a released SDA line: not acknowledged. The device itself
+// refuses with nack-from=N: the N-th byte it would acknowledge (its address counts) and later.
 const std::array kNackCases{
+    NackCase{"ReadDeviceRefusesWordAddress", Operation::kRead, "eeprom:nack-from=2", "",
+             "S A2 ack 34 nack P"},
+    NackCase{"ReadDeviceRefusesReadAddress", Operation::kRead, "eeprom:nack-from=3", "",
+             "S A2 ack 34 ack Sr A3 nack P"},
+    NackCase{"WriteDeviceRefusesWordAddress", Operation::kWrite, "eeprom:nack-from=2", "",
+             "S A2 ack 34 nack P"},
+    NackCase{"WriteDeviceRefusesDataByte", Operation::kWrite, "eeprom:nack-from=3", "",
+             "S A2 ack 34 ack 5A nack P"},
     NackCase{"ReadNoDevice", Operation::kRead, "none", "", "S A2 nack P"},
     NackCase{"ReadDeviceAddress", Operation::kRead, "eeprom", "read-fail-from=3", "S A2 nack P"},
     NackCase{"ReadWordAddress", Operation::kRead, "eeprom", "read-fail-from=4",
