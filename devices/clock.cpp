@@ -6,12 +6,17 @@
 #include <algorithm>
 
 #include "i2c_bus.h"
+#include "transaction.h"
 
 namespace {
 
+using devices::open_read;
+using devices::send_acknowledged;
+using devices::stop_not_acknowledged;
+static_assert(devices::kResultNotAcknowledged == kClockNotAcknowledged);
+
 constexpr int kClockDeviceAddress = 0xA0;  // 1010 00 A0, write
 constexpr int kDeviceSelectShift = 1;      // A0 sits in bit 1 of the address byte
-constexpr int kReadBit = 0x01;
 constexpr int kByteMask = 0xFF;
 
 // Register addresses; the clock advances its register pointer after each byte.
@@ -49,17 +54,6 @@ int from_bcd(int byte) {
   return (byte >> 4) * 10 + (byte & 0x0F);
 }
 
-// Sends one byte and reads the slave's acknowledge: true when acknowledged.
-bool send_acknowledged(int byte) {
-  I2C_WriteByte(byte);
-  return I2C_ReadBit() == 0;
-}
-
-int stop_not_acknowledged() {
-  I2C_Stop();
-  return kClockNotAcknowledged;
-}
-
 // Write transaction whose last byte's acknowledge decides the result, sent after the stop.
 int write_register(int address, int reg, int value) {
   I2C_Start();
@@ -68,16 +62,6 @@ int write_register(int address, int reg, int value) {
   const bool acknowledged = send_acknowledged(value & kByteMask);
   I2C_Stop();
   return acknowledged ? kClockDone : kClockNotAcknowledged;
-}
-
-// Write address, register, repeated start, read address: true when all three were acknowledged;
-// otherwise the stop has been sent.
-bool address_for_reading(int address, int reg) {
-  I2C_Start();
-  if (!send_acknowledged(address)) return false;
-  if (!send_acknowledged(reg & kByteMask)) return false;
-  I2C_Start();  // repeated start: no stop before it
-  return send_acknowledged(address | kReadBit);
 }
 
 int read_acknowledged() {
@@ -120,7 +104,7 @@ int CLOCK_GetTime(int device, int* weekday, int* hours, int* minutes, int* secon
   *hours = 0;
   *minutes = 0;
   *seconds = 0;
-  if (!address_for_reading(write_address(device), kRegSeconds)) return stop_not_acknowledged();
+  if (!open_read(write_address(device), kRegSeconds)) return stop_not_acknowledged();
   *seconds = from_bcd(read_acknowledged());
   *minutes = from_bcd(read_acknowledged());
   *hours = from_bcd(read_acknowledged() & kHoursMask);
@@ -138,7 +122,7 @@ int CLOCK_WriteRegister(int device, int reg, int value) {
 
 int CLOCK_ReadRegister(int device, int reg, int* value) {
   *value = 0;
-  if (!address_for_reading(write_address(device), reg)) return stop_not_acknowledged();
+  if (!open_read(write_address(device), reg & kByteMask)) return stop_not_acknowledged();
   *value = I2C_ReadByte();
   I2C_SendAck(1);  // not-acknowledge: the only byte read
   I2C_Stop();

@@ -2,28 +2,22 @@
 #include "eeprom.h"
 
 #include "i2c_bus.h"
+#include "transaction.h"
 
 namespace {
 
+using devices::open_read;
+using devices::send_acknowledged;
+using devices::stop_not_acknowledged;
+static_assert(devices::kResultNotAcknowledged == kEepromNotAcknowledged);
+
 constexpr int kEepromDeviceAddress = 0xA0;  // 1010 b2 b1 b0, write
-constexpr int kReadBit = 0x01;
 constexpr int kAddressMask = 0x7FF;
 
 int g_eeprom_enabled = 0;
 
 int device_address_byte(int address) {
   return kEepromDeviceAddress + ((address >> 7) & 0x0E);
-}
-
-// Sends one byte and reads the slave's acknowledge: true when acknowledged.
-bool send_acknowledged(int byte) {
-  I2C_WriteByte(byte);
-  return I2C_ReadBit() == 0;
-}
-
-int stop_not_acknowledged() {
-  I2C_Stop();
-  return kEepromNotAcknowledged;
 }
 
 }  // namespace
@@ -37,11 +31,7 @@ int EEPROM_ReadByte(int address, int* value) {
   *value = 0;
   const int a = address & kAddressMask;
   const int device = device_address_byte(a);
-  I2C_Start();
-  if (!send_acknowledged(device)) return stop_not_acknowledged();
-  if (!send_acknowledged(a & 0xFF)) return stop_not_acknowledged();
-  I2C_Start();  // repeated start: no stop before it
-  if (!send_acknowledged(device | kReadBit)) return stop_not_acknowledged();
+  if (!open_read(device, a & 0xFF)) return stop_not_acknowledged();
   *value = I2C_ReadByte();
   I2C_ReadBit();  // ninth clock with SDA released: the master's not-acknowledge
   I2C_Stop();

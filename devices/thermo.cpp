@@ -3,11 +3,16 @@
 #include "thermo.h"
 
 #include "i2c_bus.h"
+#include "transaction.h"
 
 namespace {
 
+using devices::open_read;
+using devices::send_acknowledged;
+using devices::stop_not_acknowledged;
+static_assert(devices::kResultNotAcknowledged == kThermoNotAcknowledged);
+
 constexpr int kThermoDeviceAddress = 0x90;  // 1001 A2 A1 A0, write
-constexpr int kReadBit = 0x01;
 constexpr int kDeviceNumberMask = 0x07;
 
 constexpr int kThermoCmdAccessConfig = 0xAC;
@@ -27,26 +32,8 @@ int write_address_byte(int device) {
   return kThermoDeviceAddress + (device & kDeviceNumberMask) * 2;
 }
 
-// Sends one byte and reads the slave's acknowledge: true when acknowledged.
-bool send_acknowledged(int byte) {
-  I2C_WriteByte(byte);
-  return I2C_ReadBit() == 0;
-}
-
-int stop_not_acknowledged() {
-  I2C_Stop();
-  return kThermoNotAcknowledged;
-}
-
-// Start, write address, command, repeated start, read address: true when every byte was
-// acknowledged. Leaves the device ready to send its first byte.
 bool open_register_read(int device, int command) {
-  const int address = write_address_byte(device);
-  I2C_Start();
-  if (!send_acknowledged(address)) return false;
-  if (!send_acknowledged(command)) return false;
-  I2C_Start();  // repeated start: no stop before it
-  return send_acknowledged(address | kReadBit);
+  return open_read(write_address_byte(device), command);
 }
 
 // One-byte register read inside a chain of repeated starts; the transfer ends with the master's
