@@ -12,7 +12,7 @@ namespace sim {
 
 namespace {
 
-using DeviceFactory = std::unique_ptr<I2cDevice> (*)(const DeviceSpec&, const BenchConfig&,
+using DeviceFactory = std::unique_ptr<I2cDevice> (*)(const DeviceEntry&, const BenchConfig&,
                                                      std::string& error);
 struct DeviceKind {
   std::string_view name;
@@ -43,19 +43,19 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
-std::optional<DeviceSpec> parse_device(std::string_view item, std::string& error) {
+std::optional<DeviceEntry> parse_device(std::string_view item, std::string& error) {
   const auto fields = split(item, ':');
-  DeviceSpec spec;
+  DeviceEntry entry;
   const auto head = fields[0];
   const auto at = head.find('@');
-  spec.kind = std::string(head.substr(0, at));
+  entry.kind = std::string(head.substr(0, at));
   if (at != std::string_view::npos) {
     const auto number = parse_unsigned(head.substr(at + 1));
     if (!number || *number > 255) {
       error = "bad device number in '" + std::string(item) + "'";
       return std::nullopt;
     }
-    spec.number = static_cast<int>(*number);
+    entry.number = static_cast<int>(*number);
   }
   for (std::size_t i = 1; i < fields.size(); ++i) {
     const auto equals = fields[i].find('=');
@@ -64,13 +64,13 @@ std::optional<DeviceSpec> parse_device(std::string_view item, std::string& error
       return std::nullopt;
     }
     if (equals == std::string_view::npos) {
-      spec.options.emplace_back(std::string(fields[i]), std::string());
+      entry.options.emplace_back(std::string(fields[i]), std::string());
     } else {
-      spec.options.emplace_back(std::string(fields[i].substr(0, equals)),
-                                std::string(fields[i].substr(equals + 1)));
+      entry.options.emplace_back(std::string(fields[i].substr(0, equals)),
+                                 std::string(fields[i].substr(equals + 1)));
     }
   }
-  return spec;
+  return entry;
 }
 
 bool parse_devices(std::string_view text, BenchConfig& config, std::string& error) {
@@ -82,9 +82,9 @@ bool parse_devices(std::string_view text, BenchConfig& config, std::string& erro
       error = "empty device in FTSIM_DEVICES";
       return false;
     }
-    auto spec = parse_device(item, error);
-    if (!spec) return false;
-    config.devices.push_back(std::move(*spec));
+    auto entry = parse_device(item, error);
+    if (!entry) return false;
+    config.devices.push_back(std::move(*entry));
   }
   return true;
 }
@@ -169,30 +169,30 @@ std::optional<BenchConfig> parse_bench_config(const EnvLookup& env, std::string&
 std::unique_ptr<PinBus> build_bus(const BenchConfig& config, std::string& error) {
   auto bus = std::make_unique<PinBus>();
   bus->set_sda_drive_fault(config.faults.sda_drive);
-  for (const auto& spec : config.devices) {
+  for (const auto& entry : config.devices) {
     const DeviceKind* kind = nullptr;
     for (const auto& candidate : kDeviceKinds) {
-      if (candidate.name == spec.kind) kind = &candidate;
+      if (candidate.name == entry.kind) kind = &candidate;
     }
     if (kind == nullptr) {
-      error = "unknown device '" + spec.kind + "' in FTSIM_DEVICES";
+      error = "unknown device '" + entry.kind + "' in FTSIM_DEVICES";
       return nullptr;
     }
     // Every kind of device can be given the fault nack-from=N; the device model never sees it.
-    DeviceSpec model_spec = spec;
+    DeviceEntry model_entry = entry;
     std::uint64_t nack_from = 0;
-    std::erase_if(model_spec.options,
+    std::erase_if(model_entry.options,
                   [&](const auto& option) { return option.first == "nack-from"; });
-    for (const auto& [key, value] : spec.options) {
+    for (const auto& [key, value] : entry.options) {
       if (key != "nack-from") continue;
       const auto number = parse_unsigned(value);
       if (!number || *number == 0) {
-        error = spec.kind + " nack-from wants a byte number from 1 up, not '" + value + "'";
+        error = entry.kind + " nack-from wants a byte number from 1 up, not '" + value + "'";
         return nullptr;
       }
       nack_from = *number;
     }
-    auto device = kind->make(model_spec, config, error);
+    auto device = kind->make(model_entry, config, error);
     if (!device) return nullptr;
     bus->add_device(std::move(device), nack_from);
   }

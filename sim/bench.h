@@ -48,7 +48,7 @@
 
 namespace sim {
 
-struct DeviceSpec {
+struct DeviceEntry {
   std::string kind;
   std::optional<int> number;                                 // the part after '@'
   std::vector<std::pair<std::string, std::string>> options;  // value empty for a bare flag
@@ -65,7 +65,7 @@ struct Faults {
 };
 
 struct BenchConfig {
-  std::vector<DeviceSpec> devices;
+  std::vector<DeviceEntry> devices;
   Faults faults;
   std::string eeprom_image;
   std::string log_path;

@@ -126,17 +126,17 @@ const ClockModel::Registers& ClockModel::registers(SimTime now) {
   return registers_;
 }
 
-std::unique_ptr<I2cDevice> make_clock(const DeviceSpec& spec, const BenchConfig&,
+std::unique_ptr<I2cDevice> make_clock(const DeviceEntry& entry, const BenchConfig&,
                                       std::string& error) {
   ClockModel::Options options;
-  if (spec.number) {
-    if (*spec.number > 1) {
-      error = "clock@" + std::to_string(*spec.number) + ": the clock's A0 pin makes it 0 or 1";
+  if (entry.number) {
+    if (*entry.number > 1) {
+      error = "clock@" + std::to_string(*entry.number) + ": the clock's A0 pin makes it 0 or 1";
       return nullptr;
     }
-    options.device_select = *spec.number;
+    options.device_select = *entry.number;
   }
-  for (const auto& [key, value] : spec.options) {
+  for (const auto& [key, value] : entry.options) {
     error = "clock has no option '" + key + "'";
     return nullptr;
   }

@@ -57,9 +57,9 @@ class ClockModel : public I2cDevice {
 }  // namespace sim
 
 namespace sim {
-struct DeviceSpec;
+struct DeviceEntry;
 struct BenchConfig;
 // The "clock" entry of FTSIM_DEVICES.
-std::unique_ptr<I2cDevice> make_clock(const DeviceSpec& spec, const BenchConfig& config,
+std::unique_ptr<I2cDevice> make_clock(const DeviceEntry& entry, const BenchConfig& config,
                                       std::string& error);
 }  // namespace sim

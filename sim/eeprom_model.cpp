@@ -102,16 +102,16 @@ std::optional<EepromModel::Memory> load_eeprom_image(const std::string& path, st
 
 namespace sim {
 
-std::unique_ptr<I2cDevice> make_eeprom(const DeviceSpec& spec, const BenchConfig& config,
+std::unique_ptr<I2cDevice> make_eeprom(const DeviceEntry& entry, const BenchConfig& config,
                                        std::string& error) {
-  if (spec.number) {
+  if (entry.number) {
     error = "eeprom takes no @number: a 24C16 answers at all eight block addresses";
     return nullptr;
   }
   EepromModel::Options options;
   options.image_path = config.eeprom_image;
   options.stops_acknowledging = config.faults.eeprom_stops_ack;
-  for (const auto& [key, value] : spec.options) {
+  for (const auto& [key, value] : entry.options) {
     if (key == "write-us") {
       const auto microseconds = parse_unsigned(value);
       if (!microseconds || *microseconds > 10'000'000) {

@@ -60,9 +60,9 @@ std::optional<EepromModel::Memory> load_eeprom_image(const std::string& path, st
 }  // namespace sim
 
 namespace sim {
-struct DeviceSpec;
+struct DeviceEntry;
 struct BenchConfig;
 // The "eeprom" entry of FTSIM_DEVICES.
-std::unique_ptr<I2cDevice> make_eeprom(const DeviceSpec& spec, const BenchConfig& config,
+std::unique_ptr<I2cDevice> make_eeprom(const DeviceEntry& entry, const BenchConfig& config,
                                        std::string& error);
 }  // namespace sim

@@ -175,15 +175,15 @@ bool parse_number_option(const std::string& value, std::uint64_t limit, std::uin
 
 }  // namespace
 
-std::unique_ptr<I2cDevice> make_thermo(const DeviceSpec& spec, const BenchConfig&,
+std::unique_ptr<I2cDevice> make_thermo(const DeviceEntry& entry, const BenchConfig&,
                                        std::string& error) {
   ThermoModel::Options options;
-  options.number = spec.number.value_or(0);
+  options.number = entry.number.value_or(0);
   if (options.number > 7) {
     error = "thermo@" + std::to_string(options.number) + ": the device number is 0 to 7";
     return nullptr;
   }
-  for (const auto& [key, value] : spec.options) {
+  for (const auto& [key, value] : entry.options) {
     std::uint64_t number = 0;
     if (key == "temp") {
       double degrees = 0;

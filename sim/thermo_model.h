@@ -72,9 +72,9 @@ class ThermoModel : public I2cDevice {
 }  // namespace sim
 
 namespace sim {
-struct DeviceSpec;
+struct DeviceEntry;
 struct BenchConfig;
 // The "thermo" entry of FTSIM_DEVICES.
-std::unique_ptr<I2cDevice> make_thermo(const DeviceSpec& spec, const BenchConfig& config,
+std::unique_ptr<I2cDevice> make_thermo(const DeviceEntry& entry, const BenchConfig& config,
                                        std::string& error);
 }  // namespace sim
