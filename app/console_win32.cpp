@@ -1,7 +1,7 @@
 // Windows console. Output buffering is the C runtime's own: on a console each printf reaches the
 // screen before it returns, to a file or a pipe output is fully buffered (4,096 bytes), and text
 // mode turns each line feed into CR LF. The key wait blocks on the console's input between
-// keystroke-pending tests; it does not read keyboard input itself.
+// keystroke-pending tests; a key press that counts stays in the input for whatever reads next.
 #include <conio.h>
 #include <windows.h>
 
