@@ -116,6 +116,7 @@ void CONSOLE_WaitForKey() {
   if (g_tty < 0) return;  // no terminal keyboard: waiting would never end
   if (tcgetattr(g_tty, &g_saved_mode) != 0) {
     close(g_tty);
+    g_tty = -1;
     return;
   }
   g_wait_mode = g_saved_mode;

@@ -51,6 +51,9 @@ void CONSOLE_WaitForKey() {
   std::array<INPUT_RECORD, kEventsPerRound> before{};
   std::array<INPUT_RECORD, kEventsPerRound> after{};
   while (WaitForSingleObject(keyboard, INFINITE) == WAIT_OBJECT_0) {
+    // Cleared first: records are compared byte for byte, padding and unused union members too.
+    before = {};
+    after = {};
     const auto seen = peek_events(keyboard, before);
     if (_kbhit() != 0) break;
     const auto still = peek_events(keyboard, after);

@@ -126,8 +126,9 @@ int I2C_WriteByte(int value) {
   return write_primitive(steps);
 }
 
-// assert: SCL low. Leaves SCL low, SDA released. The write statuses are not examined: a lost
-// write shows up in the sample.
+// assert: SCL low. Leaves SCL low, SDA released. The write statuses are not examined, as for every
+// primitive: a lost write leaves the pins where they were, and the sample is whatever the line
+// then shows.
 int I2C_ReadBit() {
   write_primitive(kBitInputBeforeSample);
   const int bit = sample_sda();

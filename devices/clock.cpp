@@ -54,7 +54,8 @@ int from_bcd(int byte) {
   return (byte >> 4) * 10 + (byte & 0x0F);
 }
 
-// Write transaction whose last byte's acknowledge decides the result, sent after the stop.
+// Write transaction whose last byte's acknowledge decides the result; the stop comes in either
+// case.
 int write_register(int address, int reg, int value) {
   I2C_Start();
   if (!send_acknowledged(address)) return stop_not_acknowledged();

@@ -8,7 +8,7 @@
 inline constexpr int kClockDone = 0;
 inline constexpr int kClockNotAcknowledged = 1;
 
-// Clears the stop bit of the control register: the clock counts.
+// Writes 0x00 to the control/status register: the stop bit clear, the clock counts.
 int CLOCK_Start(int device);
 
 // Stops the count, writes hundredths 0, the time and the weekday, writes the date as day 1,

@@ -12,7 +12,8 @@ inline constexpr int kEepromNoTypeSelected = 2;
 // is 31 steps (start 4, device address 24, bit input 3). The adapter's bit-bang clock runs at
 // 16 times the baud rate, so its fastest setting, 3 MBaud, gives 48,000,000 steps/s:
 // 25 ms x 48,000,000 steps/s / 31 steps = 38,710 cycles, rounded up to 40,000. At the 57,600 baud
-// the bus uses (921,600 steps/s), that is 1.35 s of polling, far beyond any write cycle.
+// the bus uses (921,600 steps/s), the polls alone take 1.35 s on the wire, far beyond any write
+// cycle; each poll's three round trips to the adapter make it much longer in real time.
 inline constexpr int kEepromMaxPolls = 40000;
 
 // Type code 1 or 2 enables the operations below; any other code disables them.
