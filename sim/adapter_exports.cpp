@@ -55,18 +55,18 @@ class CallLog {
     close();
   }
 
-  // Starts a new log for a newly opened adapter.
-  void open(const std::string& path) {
+  // Starts a new log for a newly opened adapter; false when the file cannot be written.
+  bool open(const std::string& path) {
     close();
     total_ = 0;
     counts_ = {};
-    if (path.empty()) return;
+    if (path.empty()) return true;
     if (path == "-") {
       file_ = stderr;
-      return;
+      return true;
     }
     file_ = std::fopen(path.c_str(), "w");
-    if (file_ == nullptr) std::fprintf(stderr, "ftd2xx simulator: cannot write %s\n", path.c_str());
+    return file_ != nullptr;
   }
 
   std::uint64_t count(Entry entry) {
@@ -142,7 +142,8 @@ SIM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
   g_adapter.reset();
   std::string error;
   auto config = sim::parse_bench_config(from_environment, error);
-  g_log.open(config ? config->log_path : std::string());
+  const bool logging = g_log.open(config ? config->log_path : std::string());
+  if (!logging) error = "cannot write the call log " + config->log_path;
   g_log.count(kOpen);
   const std::string arguments = " " + std::to_string(index);
   auto fail = [&](FT_STATUS status) {
@@ -150,7 +151,7 @@ SIM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
     g_log.line(kOpen, arguments, status);
     return status;
   };
-  if (!config) return fail(kInvalidParameter);
+  if (!config || !logging) return fail(kInvalidParameter);
   if (handle == nullptr) return fail(kInvalidParameter);
   if (index != 0 || config->faults.no_adapter) return fail(kDeviceNotFound);
   auto bus = sim::build_bus(*config, error);

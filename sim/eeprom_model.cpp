@@ -2,9 +2,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
 
 #include "bench.h"
 #include "host.h"
@@ -41,6 +38,7 @@ bool EepromModel::on_address(std::uint8_t address_byte, SimTime now) {
 }
 
 bool EepromModel::on_byte_written(std::uint8_t byte, SimTime) {
+  if (dead_) return false;
   if (word_address_next_) {
     pointer_ = static_cast<std::uint16_t>((pointer_ & 0x700) | byte);
     word_address_next_ = false;
@@ -80,21 +78,27 @@ void EepromModel::on_stop(SimTime now) {
 std::optional<EepromModel::Memory> load_eeprom_image(const std::string& path, std::string& error) {
   EepromModel::Memory memory;
   memory.fill(0xFF);
-  std::error_code missing;
-  if (!std::filesystem::exists(path, missing)) return memory;  // blank, saved on its first write
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot read the EEPROM image " + path;
+  std::error_code status_error;
+  const auto status = std::filesystem::status(path, status_error);
+  if (status.type() == std::filesystem::file_type::not_found) return memory;  // blank part
+  if (status.type() != std::filesystem::file_type::regular) {
+    error = "the EEPROM image " + path + " is not a file";
     return std::nullopt;
   }
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
-                                std::istreambuf_iterator<char>()};
-  if (bytes.size() != memory.size()) {
-    error = "EEPROM image " + path + " holds " + std::to_string(bytes.size()) + " bytes, not " +
+  const auto size = std::filesystem::file_size(path, status_error);
+  if (!status_error && size != memory.size()) {
+    error = "EEPROM image " + path + " holds " + std::to_string(size) + " bytes, not " +
             std::to_string(memory.size());
     return std::nullopt;
   }
-  for (std::size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<std::uint8_t>(bytes[i]);
+  std::FILE* file = status_error ? nullptr : std::fopen(path.c_str(), "rb");
+  const bool read =
+      file != nullptr && std::fread(memory.data(), 1, memory.size(), file) == memory.size();
+  if (file != nullptr) std::fclose(file);
+  if (!read) {
+    error = "cannot read the EEPROM image " + path;
+    return std::nullopt;
+  }
   return memory;
 }
 
@@ -127,6 +131,13 @@ std::unique_ptr<I2cDevice> make_eeprom(const DeviceEntry& entry, const BenchConf
   }
   const auto content = load_eeprom_image(config.eeprom_image, error);
   if (!content) return nullptr;
+  // Saved once now, so that an image that could not be kept is refused before the run rather
+  // than lost after it.
+  if (!config.eeprom_image.empty() &&
+      !host::replace_file_atomically(config.eeprom_image, *content)) {
+    error = "cannot write the EEPROM image " + config.eeprom_image;
+    return nullptr;
+  }
   return std::make_unique<EepromModel>(options, *content);
 }
 

@@ -38,7 +38,8 @@ void I2cTargetPort::on_scl_fall(SimTime now) {
   switch (state_) {
     case State::kAddress:
       if (bits_ < 8) return;
-      if (device_->on_address(shift_, now) && !fault_refuses_next()) {
+      // Once the fault refuses a byte it refuses every later one: the device is not asked.
+      if (!fault_refuses_next() && device_->on_address(shift_, now)) {
         ++acknowledged_;
         reading_ = (shift_ & 0x01) != 0;
         sda_released_ = false;

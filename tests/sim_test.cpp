@@ -469,6 +469,22 @@ TEST_F(SimEeprom, StartBeforeTheStopAbandonsTheWrite) {
   master_.stop();
 }
 
+TEST_F(SimEeprom, EepromThatStopsAcknowledgingTakesOneDataByteAndNothingAfter) {
+  auto memory = pattern_memory();
+  auto& eeprom = add(std::make_unique<EepromModel>(EepromModel::Options{0, true, ""}, memory));
+  master_.start();
+  ASSERT_TRUE(master_.write(0xA0));
+  ASSERT_TRUE(master_.write(0x30));
+  EXPECT_TRUE(master_.write(0x11)) << "the first data byte is taken";
+  EXPECT_FALSE(master_.write(0x22)) << "the second byte of the page write";
+  master_.stop();
+  memory[0x30] = 0x11;
+  EXPECT_EQ(eeprom.memory(), memory);
+  master_.start();
+  EXPECT_FALSE(master_.write(0xA1)) << "nor its address, ever again";
+  master_.stop();
+}
+
 // --- The image file ------------------------------------------------------------------------
 
 // A fresh directory for one test, removed with it.
@@ -772,6 +788,20 @@ TEST_P(SimRefusesToOpen, BringUpFails) {
 INSTANTIATE_TEST_SUITE_P(Settings, SimRefusesToOpen,
                          testing::Values(BadSetting{"FTSIM_FAULTS", "read-fail-from=soon"},
                                          BadSetting{"FTSIM_FAULTS", "no-adaptor"},
-                                         BadSetting{"FTSIM_DEVICES", "thermometer"}));
+                                         BadSetting{"FTSIM_DEVICES", "thermometer"},
+                                         // An image that is a folder, or that cannot be kept.
+                                         BadSetting{"FTSIM_EEPROM_IMAGE", "/"},
+                                         BadSetting{"FTSIM_EEPROM_IMAGE",
+                                                    "/no-such-folder/e.bin"}));
+
+TEST(SimRefusesToOpenWithoutItsLog, CallLogThatCannotBeWrittenIsAnError) {
+  SimBench bench;  // a bench of its own brings the bus up, then the log goes missing
+  ASSERT_EQ(bench.init_result(), 0);
+  ::setenv("FTSIM_LOG", "/no-such-folder/calls.log", 1);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(I2C_Init(), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot write the call log"),
+            std::string::npos);
+}
 
 }  // namespace
