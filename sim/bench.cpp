@@ -1,3 +1,5 @@
+// Reading a bench from the simulator's environment variables, and building the bus it describes
+// from the table of device kinds.
 #include "bench.h"
 
 #include <array>

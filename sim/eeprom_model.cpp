@@ -1,3 +1,5 @@
+// The 24C16 model: address counter, page latch, write cycle and image file, and the "eeprom" entry
+// of the bench with its options.
 #include "eeprom_model.h"
 
 #include <cstdio>

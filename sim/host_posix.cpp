@@ -1,3 +1,5 @@
+// POSIX host services of the simulated adapter: real-time sleeps, and file replacement through a
+// synced temporary file and one rename.
 #include <fcntl.h>
 #include <unistd.h>
 

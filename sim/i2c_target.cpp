@@ -1,3 +1,5 @@
+// The slave's edge state machine: what each device does on a start, a stop, and either edge of
+// SCL, whatever the device.
 #include "i2c_target.h"
 
 namespace sim {

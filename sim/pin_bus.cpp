@@ -1,3 +1,5 @@
+// The pins and the bus lines: output latch, stuck-pin faults, the wired AND of SDA, and the
+// conditions and clock edges handed to every device, one step at a time.
 #include "pin_bus.h"
 
 namespace sim {

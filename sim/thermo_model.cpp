@@ -1,3 +1,5 @@
+// The DS1621-style thermometer model: commands, conversions timed in simulated time, the count
+// registers of the high-resolution reading, and the "thermo" entry of the bench.
 #include "thermo_model.h"
 
 #include <charconv>
