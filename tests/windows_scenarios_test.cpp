@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -369,6 +370,35 @@ TEST(WindowsBinaries, DriverLibrariesExportThePlainEntryPointNames) {
     ASSERT_TRUE(partial.has_value()) << build;
     EXPECT_EQ(partial->exports, (std::vector<std::string>{"FT_Open", "FT_SetBitMode", "FT_Write"}))
         << build;
+  }
+}
+
+TEST(WindowsBinaries, EntryPointsUseTheStdcallConvention) {
+  // On 32-bit Windows the driver's entry points remove their own arguments from the stack: each
+  // simulated entry point returns with "ret $N", N the bytes of its arguments. The compiler's own
+  // name for the function (_FT_Open@8) carries the same count.
+  ProcessOptions options;
+  options.argv = {MINGW_OBJDUMP, "-d",
+                  (fs::path(WIN32_BUILD_DIR) / "sim-adapter" / "Ftd2xx.dll").string()};
+  const ProcessResult dump = run_process(options);
+  ASSERT_EQ(dump.exit_code, 0) << dump.err;
+  const std::vector<std::pair<std::string, int>> entry_points{{"FT_Open", 8},
+                                                              {"FT_SetBaudRate", 8},
+                                                              {"FT_SetBitMode", 12},
+                                                              {"FT_Write", 16},
+                                                              {"FT_GetBitMode", 8}};
+  for (const auto& [name, argument_bytes] : entry_points) {
+    const std::string label = "<_" + name + "@" + std::to_string(argument_bytes) + ">:";
+    const auto begin = dump.out.find(label);
+    ASSERT_NE(begin, std::string::npos)
+        << name << " is not a stdcall function of " << argument_bytes << " argument bytes";
+    const auto end = dump.out.find("\n\n", begin);
+    const std::string body = dump.out.substr(begin, end - begin);
+    char ret[16];
+    std::snprintf(ret, sizeof ret, "ret    $0x%x", argument_bytes);
+    EXPECT_NE(body.find(ret), std::string::npos) << name << " does not end with " << ret;
+    EXPECT_EQ(body.find("ret    \n"), std::string::npos)
+        << name << " returns like a cdecl function";
   }
 }
 
