@@ -28,7 +28,8 @@
 //   FTSIM_CALL_DELAY_US real time each adapter call takes, to watch a run at a human pace
 //   FTSIM_TRACE         Value Change Dump file (.vcd) that receives a waveform trace of the bus:
 //                       scl, sda (the line), sda_master and sda_<device> (who pulls SDA low),
-//                       time in ps, one step per pin-state byte; each transaction is flushed at
+//                       time counted in adapter steps (pin-state bytes) with a declared unit of
+//                       1 us, the exact step period in the header; each transaction is flushed at
 //                       its stop condition and the file is complete when the process ends
 //
 // A setting that cannot be parsed, or a trace file that cannot be made, is an error: the adapter

@@ -37,6 +37,7 @@ void PinBus::set_bit_mode(std::uint8_t mask, std::uint8_t mode) {
   // as nothing that switches modes does so in the middle of a transaction.
   scl_ = pin_level(0);
   sda_line_ = compute_sda_line();
+  notify_observer();
 }
 
 bool PinBus::pin_level(int pin) const {
@@ -79,9 +80,10 @@ void PinBus::step(std::uint8_t pins) {
       // A start or stop may change what the devices drive (they let go of the line).
       sda_line_ = compute_sda_line();
     }
-    notify_observer();
   }
   now_ += step_period_;
+  ++steps_;
+  if (bit_bang_) notify_observer();
 }
 
 std::uint8_t PinBus::read_pins() const {
@@ -97,7 +99,7 @@ void PinBus::notify_observer() {
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     drive_snapshot_[i] = ports_[i]->sda_released() ? 1 : 0;
   }
-  observer_->on_step(now_, scl_, sda_line_, pin_level(1), drive_snapshot_);
+  observer_->on_levels(steps_, scl_, sda_line_, pin_level(1), drive_snapshot_);
 }
 
 }  // namespace sim

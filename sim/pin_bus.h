@@ -19,14 +19,17 @@
 
 namespace sim {
 
-// Sees every step after it is applied: for waveform traces.
+// Sees the bus levels after every step applied in bit-bang mode and after every change of the
+// bit mode (which can let a line float up): for waveform traces.
 class StepObserver {
  public:
   virtual ~StepObserver() = default;
-  // `device_sda_released` holds one entry per device, in the order they were added: 1 while the
-  // device leaves SDA released, 0 while it pulls the line low.
-  virtual void on_step(SimTime now, bool scl, bool sda_line, bool master_sda_released,
-                       std::span<const std::uint8_t> device_sda_released) = 0;
+  // `steps` counts the pin-state bytes the bus has taken so far, in bit-bang mode or not: the
+  // levels after a step come with its number plus one. `device_sda_released` holds one entry per
+  // device, in the order they were added: 1 while the device leaves SDA released, 0 while it
+  // pulls the line low.
+  virtual void on_levels(std::uint64_t steps, bool scl, bool sda_line, bool master_sda_released,
+                         std::span<const std::uint8_t> device_sda_released) = 0;
 };
 
 enum class SdaDriveFault { kNone, kStuckHigh, kStuckLow };
@@ -52,6 +55,8 @@ class PinBus {
   std::uint8_t read_pins() const;
 
   SimTime now() const { return now_; }
+  // The pin-state bytes taken so far. Unlike now(), it does not depend on the baud rate.
+  std::uint64_t steps() const { return steps_; }
   SimTime step_period() const { return step_period_; }
   bool scl() const { return scl_; }
   bool sda_line() const { return sda_line_; }
@@ -73,6 +78,7 @@ class PinBus {
   bool scl_ = true;
   bool sda_line_ = true;
   SimTime now_ = 0;
+  std::uint64_t steps_ = 0;
   SimTime step_period_ = 0;
 };
 

@@ -60,7 +60,10 @@ VcdTrace::VcdTrace(std::FILE* file, std::string path, const PinBus& bus)
 }
 
 VcdTrace::~VcdTrace() {
-  if (!header_written_) write_header();  // a valid dump without a single change
+  if (!header_written_) {
+    write_header();  // a valid dump without a single step
+    if (have_initial_) write_initial_values();
+  }
   const bool failed = std::ferror(file_) != 0;
   if (std::fclose(file_) != 0 || failed) {
     std::fprintf(stderr, "ftd2xx simulator: the trace %s is incomplete (write error)\n",
@@ -78,9 +81,9 @@ void VcdTrace::write_header() {
   header_written_ = true;
   std::fprintf(file_,
                "$version ftd2xx simulator $end\n"
-               "$comment one adapter step (a pin-state byte) lasts %" PRIu64
-               " ps; sda_* drives: 1 released, 0 pulling SDA low $end\n"
-               "$timescale 1 ps $end\n"
+               "$comment one time unit is one adapter step of %" PRIu64
+               " ps (a pin-state byte); sda_* drives: 1 released, 0 pulling SDA low $end\n"
+               "$timescale 1 us $end\n"
                "$scope module i2c $end\n",
                static_cast<std::uint64_t>(bus_.step_period()));
   for (std::size_t i = 0; i < names_.size(); ++i) {
@@ -89,14 +92,21 @@ void VcdTrace::write_header() {
   std::fputs("$upscope $end\n$enddefinitions $end\n", file_);
 }
 
+void VcdTrace::write_initial_values() {
+  std::fprintf(file_, "#%" PRIu64 "\n$dumpvars\n", initial_time_);
+  for (std::size_t i = 0; i < last_.size(); ++i) write_value(i, last_[i] != 0);
+  std::fputs("$end\n", file_);
+  last_time_ = initial_time_;
+}
+
 void VcdTrace::write_value(std::size_t signal, bool level) {
   std::fputc(level ? '1' : '0', file_);
   std::fputs(codes_[signal].c_str(), file_);
   std::fputc('\n', file_);
 }
 
-void VcdTrace::on_step(SimTime now, bool scl, bool sda_line, bool master_sda_released,
-                       std::span<const std::uint8_t> device_sda_released) {
+void VcdTrace::on_levels(std::uint64_t steps, bool scl, bool sda_line, bool master_sda_released,
+                         std::span<const std::uint8_t> device_sda_released) {
   now_[0] = scl ? 1 : 0;
   now_[1] = sda_line ? 1 : 0;
   now_[2] = master_sda_released ? 1 : 0;
@@ -104,16 +114,22 @@ void VcdTrace::on_step(SimTime now, bool scl, bool sda_line, bool master_sda_rel
   for (std::size_t i = 0; i < devices; ++i) now_[3 + i] = device_sda_released[i] != 0 ? 1 : 0;
 
   if (!header_written_) {
+    // The first levels reported (normally when bit-bang mode is set, before the first step) are
+    // the dump's initial values; they and the header wait for a later time, when the adapter's
+    // step period is set. Later levels at the same time replace them.
+    if (!have_initial_ || steps == initial_time_) {
+      last_ = now_;
+      initial_time_ = steps;
+      have_initial_ = true;
+      return;
+    }
     write_header();
-    std::fprintf(file_, "#%" PRIu64 "\n$dumpvars\n", static_cast<std::uint64_t>(now));
-    for (std::size_t i = 0; i < now_.size(); ++i) write_value(i, now_[i] != 0);
-    std::fputs("$end\n", file_);
-    last_ = now_;
-    return;
+    write_initial_values();
   }
   if (now_ == last_) return;
   if (now_[0] != 0 && last_[0] != 0 && now_[1] != 0 && last_[1] == 0) stop_seen_ = true;
-  std::fprintf(file_, "#%" PRIu64 "\n", static_cast<std::uint64_t>(now));
+  if (steps != last_time_) std::fprintf(file_, "#%" PRIu64 "\n", steps);
+  last_time_ = steps;
   for (std::size_t i = 0; i < now_.size(); ++i) {
     if (now_[i] != last_[i]) write_value(i, now_[i] != 0);
   }

@@ -2,9 +2,13 @@
 // SDA line, the master's SDA drive and each device's SDA drive, one value change per line.
 // It leaves out the pins that are not wired to the bus and the time before bit-bang mode.
 //
-// Time is the simulator's own clock, which counts whole picoseconds; the dump's time unit is
-// 1 ps, so every step lands on its exact time (a multiple of the step period, which the header
-// states). A drive signal is 1 while its owner leaves SDA released and 0 while it pulls SDA low.
+// Time counts adapter steps: the levels at time n are the bus after the adapter has taken n
+// pin-state bytes, so time 0 shows the idle bus before the first one. The count comes from the
+// bus, not from its clock divided by the step period, so it stays whole even if the baud rate
+// changed during a run. VCD knows only powers of ten of a second as time units; the dump declares
+// 1 us, the nearest to one step at the tester's 57,600 baud (1.085 us), and its header comment
+// states the exact step period at the start of the trace. A drive signal is 1 while its owner
+// leaves SDA released and 0 while it pulls SDA low.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +26,7 @@ namespace sim {
 class VcdTrace : public StepObserver {
  public:
   // Creates `path` and names one drive signal per device on `bus` ("sda_eeprom"; a name that two
-  // devices share gets a number: "sda_thermo", "sda_thermo_2"). The header waits for the first
+  // devices share gets a number: "sda_thermo0", "sda_thermo0_2"). The header waits for the first
   // step, when the adapter's step period is set. nullptr and `error` when the file cannot be made.
   static std::unique_ptr<VcdTrace> create(const std::string& path, const PinBus& bus,
                                           std::string& error);
@@ -31,8 +35,8 @@ class VcdTrace : public StepObserver {
   VcdTrace(const VcdTrace&) = delete;
   VcdTrace& operator=(const VcdTrace&) = delete;
 
-  void on_step(SimTime now, bool scl, bool sda_line, bool master_sda_released,
-               std::span<const std::uint8_t> device_sda_released) override;
+  void on_levels(std::uint64_t steps, bool scl, bool sda_line, bool master_sda_released,
+                 std::span<const std::uint8_t> device_sda_released) override;
 
   // Hands what is written so far to the file when a stop condition has gone by since the last
   // time: once per transaction, not once per step.
@@ -44,6 +48,7 @@ class VcdTrace : public StepObserver {
  private:
   VcdTrace(std::FILE* file, std::string path, const PinBus& bus);
   void write_header();
+  void write_initial_values();
   void write_value(std::size_t signal, bool level);
 
   std::FILE* file_;
@@ -51,8 +56,11 @@ class VcdTrace : public StepObserver {
   const PinBus& bus_;
   std::vector<std::string> names_;
   std::vector<std::string> codes_;  // the dump's short identifier of each signal
-  std::vector<std::uint8_t> last_;  // the value written last; 0xFF before the first step
-  std::vector<std::uint8_t> now_;   // this step's values
+  std::vector<std::uint8_t> last_;  // the values written last, or waiting to be the initial ones
+  std::vector<std::uint8_t> now_;   // the values just reported
+  bool have_initial_ = false;       // last_ holds the levels before the first step
+  std::uint64_t initial_time_ = 0;
+  std::uint64_t last_time_ = 0;  // the latest time written
   bool header_written_ = false;
   bool stop_seen_ = false;  // a stop condition not yet flushed
   std::vector<char> buffer_;

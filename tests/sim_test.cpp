@@ -217,7 +217,8 @@ TEST_F(SimBus, AddressAndDataAreTakenOnTheRisingClockEdge) {
 // Records per step the clock and the first device's SDA drive.
 class DriveRecorder : public sim::StepObserver {
  public:
-  void on_step(SimTime, bool scl, bool, bool, std::span<const std::uint8_t> devices) override {
+  void on_levels(std::uint64_t, bool scl, bool, bool,
+                 std::span<const std::uint8_t> devices) override {
     scl_.push_back(scl);
     drive_.push_back(devices.empty() ? 1 : devices[0]);
   }

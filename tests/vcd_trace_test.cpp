@@ -40,9 +40,9 @@ std::string temp_path(const char* name) {
 
 constexpr const char* kHeader =
     "$version ftd2xx simulator $end\n"
-    "$comment one adapter step (a pin-state byte) lasts 1085069 ps; sda_* drives: 1 released, 0 "
-    "pulling SDA low $end\n"
-    "$timescale 1 ps $end\n"
+    "$comment one time unit is one adapter step of 1085069 ps (a pin-state byte); sda_* drives: 1 "
+    "released, 0 pulling SDA low $end\n"
+    "$timescale 1 us $end\n"
     "$scope module i2c $end\n"
     "$var wire 1 ! scl $end\n"
     "$var wire 1 \" sda $end\n"
@@ -53,7 +53,7 @@ constexpr const char* kHeader =
     "$upscope $end\n"
     "$enddefinitions $end\n";
 
-TEST(VcdTrace, WritesOnlyChangesAtTheStepsExactTimeAndNamesEveryDevice) {
+TEST(VcdTrace, WritesOnlyChangesAtTheirStepCountFromTheLevelsBeforeTheFirstStep) {
   sim::PinBus bus;
   bus.add_device(std::make_unique<Silent>("thermo"));
   bus.add_device(std::make_unique<Silent>("thermo"));
@@ -65,17 +65,23 @@ TEST(VcdTrace, WritesOnlyChangesAtTheStepsExactTimeAndNamesEveryDevice) {
     auto trace = sim::VcdTrace::create(path, bus, error);
     ASSERT_NE(trace, nullptr) << error;
     bus.set_observer(trace.get());
-    bus.step(0x03);  // not in bit-bang mode yet: the pins do not move, time goes on
-    bus.set_bit_mode(0x03, 0x01);
-    const std::array<std::uint8_t, 6> steps{0x03, 0x03, 0x01, 0x00, 0x02, 0x02};
-    for (const auto pins : steps) bus.step(pins);
+    bus.step(0x03);  // not in bit-bang mode yet: the pins do not move, the count goes on
+    bus.set_bit_mode(0x03, 0x01);  // the idle bus, after one step: the initial values at #1
+    for (const auto pins : std::array<std::uint8_t, 4>{0x03, 0x03, 0x01, 0x00}) bus.step(pins);
+    // Another baud rate changes the step period, not the count.
+    bus.set_baud_rate(9'600);
+    for (const auto pins : std::array<std::uint8_t, 2>{0x02, 0x02}) bus.step(pins);
+    // Leaving bit-bang mode lets SCL float up: a change without a step.
+    bus.set_bit_mode(0x00, 0x00);
+    bus.step(0x00);
     bus.set_observer(nullptr);
   }
   EXPECT_EQ(read_file(path), std::string(kHeader) +
-                                 "#1085069\n$dumpvars\n1!\n1\"\n1#\n1$\n1%\n1&\n$end\n"
-                                 "#3255207\n0\"\n0#\n"
-                                 "#4340276\n0!\n"
-                                 "#5425345\n1\"\n1#\n");
+                                 "#1\n$dumpvars\n1!\n1\"\n1#\n1$\n1%\n1&\n$end\n"
+                                 "#4\n0\"\n0#\n"
+                                 "#5\n0!\n"
+                                 "#6\n1\"\n1#\n"
+                                 "#7\n1!\n");
   std::remove(path.c_str());
 }
 
@@ -96,7 +102,7 @@ TEST(VcdTrace, ATransactionReachesTheFileAtItsStopConditionNotBefore) {
   EXPECT_EQ(read_file(path), "");
   apply({0x00, 0x01, 0x03, 0x02});  // stop condition
   const std::string at_stop = read_file(path);
-  EXPECT_TRUE(at_stop.ends_with("#6510414\n1\"\n1#\n#7595483\n0!\n")) << at_stop;
+  EXPECT_TRUE(at_stop.ends_with("#7\n1\"\n1#\n#8\n0!\n")) << at_stop;
   apply({0x02, 0x03, 0x01, 0x00});  // the next start waits for its stop
   EXPECT_EQ(read_file(path), at_stop);
   bus.set_observer(nullptr);

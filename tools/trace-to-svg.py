@@ -10,6 +10,7 @@ start condition. Needs nothing but Python 3.
 """
 
 import argparse
+import os
 import re
 import sys
 from xml.sax.saxutils import escape
@@ -22,10 +23,12 @@ TOP_PX = 40  # room for the decoded row
 
 
 def read_vcd(path):
-    """Returns (step_ps, names, changes): the signal names in declaration order and, per time,
-    the value of every signal after it."""
+    """Returns (step_ps, names, changes): the signal names in declaration order and, per step
+    number, the value of every signal after it. The trace counts time in adapter steps and states
+    the step period in its header comment; a trace of an older simulator counted picoseconds
+    ("one adapter step ... lasts N ps"), and its times are divided by the period."""
     names, code_index, changes = [], {}, []
-    step_ps = None
+    step_ps, time_unit_ps = None, None
     current, time = [], None
     in_body = False
     with open(path, encoding="ascii") as vcd:
@@ -37,8 +40,12 @@ def read_vcd(path):
                 if words[0] == "$var":
                     code_index[words[3]] = len(names)
                     names.append(words[4])
+                elif words[0] == "$comment" and "step" in words and "of" in words:
+                    step_ps = int(words[words.index("of") + 1])
+                    time_unit_ps = step_ps
                 elif words[0] == "$comment" and "lasts" in words:
                     step_ps = int(words[words.index("lasts") + 1])
+                    time_unit_ps = 1
                 elif words[0] == "$enddefinitions":
                     in_body = True
                     current = [None] * len(names)
@@ -47,7 +54,7 @@ def read_vcd(path):
             if token.startswith("#"):
                 if time is not None:
                     changes.append((time, list(current)))
-                time = int(token[1:])
+                time = int(token[1:]) * time_unit_ps // step_ps if step_ps else 0
             elif token[0] in "01" and token[1:] in code_index:
                 current[code_index[token[1:]]] = int(token[0])
     if time is not None:
@@ -57,11 +64,10 @@ def read_vcd(path):
     return step_ps, names, changes
 
 
-def to_steps(step_ps, changes):
+def to_steps(changes):
     """One sample per step: a list of value lists, index = step number."""
     samples = []
-    for time, values in changes:
-        step = time // step_ps
+    for step, values in changes:
         while len(samples) < step:
             samples.append(samples[-1] if samples else values)
         if len(samples) == step:
@@ -183,10 +189,15 @@ def main():
     parser.add_argument("-o", "--output", help="SVG file (default: standard output)")
     args = parser.parse_args()
 
-    step_ps, names, changes = read_vcd(args.trace)
+    try:
+        step_ps, names, changes = read_vcd(args.trace)
+    except OSError as error:
+        sys.exit(f"{args.trace}: {error.strerror}")
+    except (UnicodeDecodeError, ValueError, IndexError):
+        sys.exit(f"{args.trace}: not a Value Change Dump of the simulator")
     if "scl" not in names or "sda" not in names:
         sys.exit(f"{args.trace}: no scl and sda signals")
-    samples = to_steps(step_ps, changes)
+    samples = to_steps(changes)
     events, transactions = decode(samples, names.index("scl"), names.index("sda"))
 
     if args.list or args.transaction is None:
@@ -207,11 +218,20 @@ def main():
     title = f"transaction {args.transaction}: {labels}"
     svg = draw(samples, names, events, first, last, begin, step_ps, title)
     if args.output:
-        with open(args.output, "w", encoding="ascii") as file:
-            file.write(svg)
+        try:
+            with open(args.output, "w", encoding="ascii") as file:
+                file.write(svg)
+        except OSError as error:
+            sys.exit(f"{args.output}: {error.strerror}")
     else:
         sys.stdout.write(svg)
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except BrokenPipeError:
+        # The reader went away (--list | head): say nothing more, and keep the interpreter from
+        # complaining when it flushes standard output on the way out.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(1)
