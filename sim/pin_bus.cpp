@@ -33,8 +33,8 @@ void PinBus::set_baud_rate(std::uint32_t baud_rate) {
 void PinBus::set_bit_mode(std::uint8_t mask, std::uint8_t mode) {
   bit_bang_ = mode != kModeReset;
   output_mask_ = bit_bang_ ? mask : 0;
-  // Lines that stop being driven float up. The levels follow at once; the devices are not told,
-  // as nothing that switches modes does so in the middle of a transaction.
+  // Lines that stop being driven float up. The levels follow at once and a trace shows them; the
+  // devices are not told, as nothing switches modes in the middle of a transaction.
   scl_ = pin_level(0);
   sda_line_ = compute_sda_line();
   notify_observer();
