@@ -397,8 +397,7 @@ TEST(WindowsBinaries, EntryPointsUseTheStdcallConvention) {
     char ret[16];
     std::snprintf(ret, sizeof ret, "ret    $0x%x", argument_bytes);
     EXPECT_NE(body.find(ret), std::string::npos) << name << " does not end with " << ret;
-    EXPECT_EQ(body.find("\tret\n"), std::string::npos)
-        << name << " returns like a cdecl function";
+    EXPECT_EQ(body.find("\tret\n"), std::string::npos) << name << " returns like a cdecl function";
   }
 }
 
