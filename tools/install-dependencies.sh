@@ -6,7 +6,7 @@
 # programs). Needs root when something is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev sigrok-cli
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang-format sigrok-cli
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386)
 
 missing=()
