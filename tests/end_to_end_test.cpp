@@ -13,6 +13,7 @@
 #include "eeprom.h"
 #include "process.h"
 #include "scenarios.h"
+#include "sim_variables.h"
 
 namespace {
 
@@ -139,8 +140,7 @@ class TesterRun : public testing::Test {
   ProcessOptions options_for(const Scenario& scenario) {
     ProcessOptions options;
     options.argv = {EEPROM_TEST_EXE};
-    options.unset = {"LD_LIBRARY_PATH",    "FTSIM_DEVICES",       "FTSIM_FAULTS", "FTSIM_LOG",
-                     "FTSIM_EEPROM_IMAGE", "FTSIM_CALL_DELAY_US", "FTSIM_TRACE"};
+    options.unset = simulator_and_loader_variables();
     options.set = scenario.settings;
     switch (scenario.library) {
       case AdapterLibrary::kSimulated:

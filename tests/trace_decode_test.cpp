@@ -1,8 +1,6 @@
 // A whole tester run on the simulated adapter, traced to a Value Change Dump and decoded by an
 // independent I2C decoder, sigrok-cli's "i2c": every transaction the tester puts on the wire must
 // read back exactly as the tester's rules make it, with no decoder warning. Linux only (fork).
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,8 +17,8 @@
 #include <vector>
 
 #include "bus_trace.h"
-
-extern char** environ;
+#include "process.h"
+#include "sim_variables.h"
 
 namespace {
 
@@ -96,55 +94,15 @@ std::vector<std::string> expected_run() {
   return run;
 }
 
-struct ProcessResult {
-  bool started = false;
-  int exit_status = -1;  // -1 when the process did not exit normally
-};
-
-// Runs `argv` (searched on PATH) in a new session, so that it has no controlling terminal, with
-// standard input from /dev/null and standard output and error to files.
-ProcessResult run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                          const fs::path& out, const fs::path& err) {
-  std::vector<char*> args;
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const auto& var : env) envp.push_back(const_cast<char*>(var.c_str()));
-  envp.push_back(nullptr);
-
-  const pid_t pid = fork();
-  if (pid < 0) return {};
-  if (pid == 0) {
-    setsid();
-    const int in = open("/dev/null", O_RDONLY);
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || o < 0 || e < 0) _exit(126);
-    dup2(in, 0);
-    dup2(o, 1);
-    dup2(e, 2);
-    execvpe(args[0], args.data(), envp.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return {};
-  ProcessResult result;
-  result.started = !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
-  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-  return result;
-}
-
-// This process's environment without the simulator's settings, plus `extra`.
-std::vector<std::string> environment_with(const std::map<std::string, std::string>& extra) {
-  std::vector<std::string> env;
-  for (char** var = environ; *var != nullptr; ++var) {
-    const std::string entry = *var;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (name.rfind("FTSIM_", 0) == 0 || extra.count(name) != 0) continue;
-    env.push_back(entry);
-  }
-  for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
-  return env;
+// Runs `argv` (looked for along PATH) as the test suite runs every program: in a new session
+// without a terminal, standard input from /dev/null, none of the simulator's settings but `set`.
+ProcessResult run(const std::vector<std::string>& argv,
+                  const std::vector<std::pair<std::string, std::string>>& set) {
+  ProcessOptions options;
+  options.argv = argv;
+  options.unset = kSimulatorVariables;
+  options.set = set;
+  return run_process(options);
 }
 
 std::string read_file(const fs::path& path) {
@@ -257,15 +215,13 @@ class TracedRun : public testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     trace_ = dir_ / "run.vcd";
-    const auto run = run_process(
-        {TESTER_PATH},
-        environment_with({{"LD_LIBRARY_PATH", SIM_ADAPTER_DIR},
-                          {"FTSIM_TRACE", trace_.string()},
-                          {"FTSIM_DEVICES", "eeprom:write-us=" + std::to_string(kWriteCycleUs)}}),
-        dir_ / "tester.out", dir_ / "tester.err");
-    tester_status_ = run.exit_status;
-    tester_output_ = read_file(dir_ / "tester.out");
-    tester_errors_ = read_file(dir_ / "tester.err");
+    const auto tester =
+        run({TESTER_PATH}, {{"LD_LIBRARY_PATH", SIM_ADAPTER_DIR},
+                            {"FTSIM_TRACE", trace_.string()},
+                            {"FTSIM_DEVICES", "eeprom:write-us=" + std::to_string(kWriteCycleUs)}});
+    tester_status_ = tester.exit_code;
+    tester_output_ = tester.out;
+    tester_errors_ = tester.err;
   }
   static void TearDownTestSuite() {
     std::error_code ignored;
@@ -345,15 +301,13 @@ TEST_F(TracedRun, SigrokDecodesExactlyTheTestersTransactionsWithoutWarnings) {
       "-A",
       "i2c=start:repeat-start:stop:ack:nack:address-read:address-write:data-read:data-write:"
       "warnings"};
-  const auto decoder =
-      run_process(command, environment_with({}), dir_ / "sigrok.out", dir_ / "sigrok.err");
-  ASSERT_TRUE(decoder.started)
+  const auto decoder = run(command, {});
+  ASSERT_NE(decoder.exit_code, 127)
       << "sigrok-cli is not installed (Debian package sigrok-cli; .ci/run installs it)";
-  const std::string errors = read_file(dir_ / "sigrok.err");
-  ASSERT_EQ(decoder.exit_status, 0) << errors;
-  EXPECT_EQ(errors, "");
+  ASSERT_EQ(decoder.exit_code, 0) << decoder.err;
+  EXPECT_EQ(decoder.err, "");
 
-  const auto actual = decoded_tokens(read_file(dir_ / "sigrok.out"));
+  const auto actual = decoded_tokens(decoder.out);
   const auto expected = expected_run();
   EXPECT_EQ(actual.size(), expected.size());
   const std::string difference = trace::describe_difference(expected, actual);

@@ -23,6 +23,7 @@
 
 #include "process.h"
 #include "scenarios.h"
+#include "sim_variables.h"
 
 namespace {
 
@@ -157,8 +158,7 @@ class WindowsRun : public testing::Test {
   // same names serve the native process and the Windows one.
   static ProcessOptions common_options(const Scenario& scenario, const fs::path& folder) {
     ProcessOptions options;
-    options.unset = {"LD_LIBRARY_PATH",    "FTSIM_DEVICES",       "FTSIM_FAULTS", "FTSIM_LOG",
-                     "FTSIM_EEPROM_IMAGE", "FTSIM_CALL_DELAY_US", "FTSIM_TRACE"};
+    options.unset = simulator_and_loader_variables();
     options.set = scenario.settings;
     options.working_directory = folder.string();
     options.set.emplace_back("FTSIM_LOG", "calls.log");

@@ -69,7 +69,7 @@ ProcessResult run_process(const ProcessOptions& options) {
     if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) {
       _exit(126);
     }
-    execve(argv[0], argv.data(), env.data());
+    execvpe(argv[0], argv.data(), env.data());
     _exit(127);
   }
   close(out_pipe[1]);

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct ProcessOptions {
-  std::vector<std::string> argv;
+  std::vector<std::string> argv;  // argv[0] without a slash is looked for along PATH
   // Variables set on top of the parent's environment, after `unset` removed the ones named there.
   std::vector<std::pair<std::string, std::string>> set;
   std::vector<std::string> unset;
@@ -20,7 +20,7 @@ struct ProcessOptions {
 struct ProcessResult {
   std::string out;
   std::string err;
-  int exit_code = -1;   // -1 when the process did not exit normally
+  int exit_code = -1;   // -1 when the process did not exit normally; 127 when it could not start
   int term_signal = 0;  // the signal that ended it, 0 if none
   bool timed_out = false;
   // Size of the first chunk read from standard output: what reached the pipe in the first write.

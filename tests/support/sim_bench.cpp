@@ -7,12 +7,9 @@
 #include <unistd.h>
 
 #include "i2c_bus.h"
+#include "sim_variables.h"
 
 namespace {
-
-constexpr const char* kSimVariables[] = {"FTSIM_DEVICES",       "FTSIM_FAULTS",
-                                         "FTSIM_LOG",           "FTSIM_EEPROM_IMAGE",
-                                         "FTSIM_CALL_DELAY_US", "FTSIM_TRACE"};
 
 std::string fresh_log_path() {
   static int counter = 0;
@@ -25,7 +22,7 @@ std::string fresh_log_path() {
 }  // namespace
 
 SimBench::SimBench(std::map<std::string, std::string> settings) : log_path_(fresh_log_path()) {
-  for (const char* name : kSimVariables) ::unsetenv(name);
+  for (const auto& name : kSimulatorVariables) ::unsetenv(name.c_str());
   settings["FTSIM_LOG"] = log_path_;
   for (const auto& [name, value] : settings) ::setenv(name.c_str(), value.c_str(), 1);
   init_result_ = I2C_Init();
